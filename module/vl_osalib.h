@@ -1,0 +1,37 @@
+/* The nine functions of Versalogic's VL_OSALib that this program calls, with C linkage
+ * so that the vendor's own library, the simulated module or a test fake can stand behind
+ * them, chosen when the program is linked. */
+#ifndef QUILLTERM_MODULE_VL_OSALIB_H
+#define QUILLTERM_MODULE_VL_OSALIB_H
+
+#if defined(_WIN32) && defined(VL_OSALIB_EXPORTS)
+#define VL_OSALIB_API __declspec(dllexport)
+#elif defined(_WIN32) && !defined(VL_OSALIB_STATIC)
+#define VL_OSALIB_API __declspec(dllimport)
+#else
+#define VL_OSALIB_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The type of an analog reading as the library returns it; the one place to change
+ * should the vendor's header declare it otherwise. */
+typedef float VSL_AnalogReading;
+
+VL_OSALIB_API int VSL_Open(void);
+VL_OSALIB_API int VSL_Close(void);
+VL_OSALIB_API int VSL_GetVersion(unsigned char* major, unsigned char* minor, unsigned char* revision);
+VL_OSALIB_API int VSL_GetADCType(void);
+VL_OSALIB_API int VSL_ADCSetAnalogInputRange(unsigned char channel, unsigned char range);
+VL_OSALIB_API VSL_AnalogReading VSL_ADCGetAnalogInput(unsigned char channel, unsigned char mode);
+VL_OSALIB_API int VSL_DIOSetChannelDirection(unsigned char channel, unsigned char direction);
+VL_OSALIB_API int VSL_DIOSetChannelLevel(unsigned char channel, unsigned char level);
+VL_OSALIB_API int VSL_DIOGetChannelLevel(unsigned char channel);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,166 @@
+#include "tests/child.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int MillisecondsLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+[[noreturn]] void Exec(const Launch& launch) {
+  for (const std::string& assignment : launch.environment) putenv(const_cast<char*>(assignment.c_str()));
+  std::vector<char*> argv;
+  for (const std::string& arg : launch.argv) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  signal(SIGPIPE, SIG_DFL);
+  execv(argv[0], argv.data());
+  _exit(127);
+}
+
+}  // namespace
+
+Child::Child(const Launch& launch) {
+  signal(SIGPIPE, SIG_IGN);  // a child that stops reading must not kill the test
+  if (launch.terminal) {
+    int master = -1;
+    pid_ = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid_ == 0) Exec(launch);
+    input_ = output_ = master;
+    return;
+  }
+  int in[2], out[2], err[2];
+  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) std::abort();
+  pid_ = fork();
+  if (pid_ == 0) {
+    const int source = launch.stdinPath.empty() ? in[0] : open(launch.stdinPath.c_str(), O_RDONLY);
+    dup2(source, 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    for (int fd = 3; fd < 64; ++fd) close(fd);
+    Exec(launch);
+  }
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  input_ = in[1];
+  output_ = out[0];
+  errors_ = err[0];
+  if (!launch.stdinPath.empty()) CloseInput();
+}
+
+Child::~Child() {
+  if (status_ < 0 && pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  CloseInput();
+  for (int fd : {output_, errors_}) {
+    if (fd >= 0) close(fd);
+  }
+}
+
+void Child::Send(const std::string& bytes) {
+  for (std::size_t sent = 0; sent < bytes.size();) {
+    const ssize_t n = write(input_, bytes.data() + sent, bytes.size() - sent);
+    if (n <= 0) return;
+    sent += static_cast<std::size_t>(n);
+  }
+}
+
+void Child::CloseInput() {
+  if (input_ >= 0 && input_ != output_) close(input_);
+  if (input_ != output_) input_ = -1;
+}
+
+void Child::Signal(int signal) const { kill(pid_, signal); }
+
+// Reads what is there within the time given; false once all output has ended.
+bool Child::Pump(int timeoutMs) {
+  pollfd fds[2] = {{output_, POLLIN, 0}, {errors_, POLLIN, 0}};
+  const int count = errors_ >= 0 ? 2 : 1;
+  if (output_ < 0 && errors_ < 0) return false;
+  if (poll(fds, static_cast<nfds_t>(count), timeoutMs) <= 0) return true;
+  bool open = false;
+  for (int i = 0; i < count; ++i) {
+    int& fd = i == 0 ? output_ : errors_;
+    if (fd < 0) continue;
+    if (fds[i].revents != 0) {
+      char chunk[4096];
+      const ssize_t n = read(fd, chunk, sizeof chunk);
+      if (n > 0) {
+        (i == 0 ? out : err).append(chunk, static_cast<std::size_t>(n));
+      } else {
+        if (fd == input_) input_ = -1;
+        close(fd);
+        fd = -1;
+      }
+    }
+    open = open || fd >= 0;
+  }
+  return open;
+}
+
+bool Child::WaitFor(const std::string& needle, int count, int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  auto occurrences = [&] {
+    int found = 0;
+    for (std::size_t at = out.find(needle); at != std::string::npos; at = out.find(needle, at + 1)) ++found;
+    return found;
+  };
+  while (occurrences() < count) {
+    if (MillisecondsLeft(deadline) == 0 || !Pump(MillisecondsLeft(deadline))) return occurrences() >= count;
+  }
+  return true;
+}
+
+bool Child::Exited(int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  int status = 0;
+  while (waitpid(pid_, &status, WNOHANG) == 0) {
+    if (MillisecondsLeft(deadline) == 0) return false;
+    if (output_ >= 0 || errors_ >= 0) {
+      Pump(std::min(10, MillisecondsLeft(deadline)));
+    } else {
+      usleep(2000);
+    }
+  }
+  status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return true;
+}
+
+int Child::Finish(int timeoutMs) {
+  CloseInput();
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (MillisecondsLeft(deadline) > 0 && Pump(MillisecondsLeft(deadline))) {
+  }
+  if (status_ < 0 && !Exited(MillisecondsLeft(deadline))) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    status_ = -1;
+    pid_ = -1;
+    return -1;
+  }
+  return status_;
+}
+
+int RunToEnd(const Launch& launch, const std::string& input, std::string* out, std::string* err) {
+  Child child(launch);
+  child.Send(input);
+  const int status = child.Finish();
+  if (out != nullptr) *out = child.out;
+  if (err != nullptr) *err = child.err;
+  return status;
+}

@@ -1,0 +1,196 @@
+// The real entry, driven as a user or a script would drive it, against the scripted fake
+// vendor (and the simulated module); the fake's call log shows what the hardware saw.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/child.h"
+
+using testing::ElementsAreArray;
+using testing::EndsWith;
+using testing::IsEmpty;
+
+namespace {
+
+const std::string kMenu =
+    "Please enter a command\n(1) Read in All Analog Inputs\n(2) Toggle ALL DIO LOW\n"
+    "(3) Toggle ALL DIO HIGH\n(4) Read all DIO\nWhat is your selection? ";
+const std::string kPrompt = "What is your selection? ";
+const std::string kBye = "Program Terminating...\n";
+const std::string kIncorrect = "Incorrect input, try again, q to quit.\n\n";
+const std::string kFailed = "Quillterm: Failed to connect to VersalogicMMPEEAX Analog Input Module\n";
+
+std::string Header(const std::string& identification = "v1.2 rev 3 | ADCType A2 ") {
+  return "Quillterm: Successfully Connected, Welcome to the TOLVA MMPEEAX Command Line Utility.\n"
+         "Quillterm: Versalogic MMPEEAX " + identification + "\n";
+}
+
+std::string Menus(int count) {
+  std::string menus;
+  while (count-- > 0) menus += kMenu;
+  return menus;
+}
+
+std::vector<std::string> Calls(std::vector<std::string> more = {}) {
+  std::vector<std::string> calls = {"Open", "GetVersion", "GetADCType"};
+  calls.insert(calls.end(), more.begin(), more.end());
+  return calls;
+}
+
+// One run of the program against the fake, with the fake's record of the calls it got.
+struct Fake {
+  explicit Fake(const std::string& script, bool terminal = false, std::vector<std::string> args = {}) {
+    char path[] = "/tmp/quillterm-calls-XXXXXX";
+    close(mkstemp(path));
+    log = path;
+    launch.argv = {QUILLTERM_FAKE_PROGRAM};
+    launch.argv.insert(launch.argv.end(), args.begin(), args.end());
+    launch.environment = {"QUILLTERM_FAKE=" + script, "QUILLTERM_FAKE_LOG=" + log};
+    launch.terminal = terminal;
+  }
+  ~Fake() { unlink(log.c_str()); }
+  std::vector<std::string> Calls() const {
+    std::vector<std::string> calls;
+    std::ifstream in(log);
+    for (std::string line; std::getline(in, line);) calls.push_back(line);
+    return calls;
+  }
+  Launch launch;
+  std::string log;
+};
+
+struct Transcript {
+  const char* name;
+  const char* script;
+  std::string input;
+  std::string out;
+  int status;
+  std::vector<std::string> calls;
+};
+
+TEST(Transcripts, PipedSessionsPrintExactlyAndCallExactly) {
+  const Transcript cases[] = {
+      {"failed open", "open=1", "1\nq\n", kFailed, 255, {"Open"}},
+      {"q alone", "", "q", Header() + kMenu + kBye, 0, Calls()},
+      {"q ends at once", "", "q1\n", Header() + kMenu + kBye, 0, Calls()},
+      {"input ends without q", "", "", Header() + kMenu + kIncorrect + kMenu + kBye, 0, Calls()},
+      {"each ignored byte is a selection", "", std::string("xQ \r\t5\0\xff", 8) + "q", Header() + Menus(9) + kBye, 0,
+       Calls()},
+      {"ignored then end of input", "", "x", Header() + Menus(2) + kIncorrect + kMenu + kBye, 0, Calls()},
+      {"identification bytes above 127", "version=200,255,128 adc=7", "q",
+       Header("v200.255 rev 128 | ADCType A0 ") + kMenu + kBye, 0, Calls()},
+  };
+  for (const Transcript& c : cases) {
+    SCOPED_TRACE(c.name);
+    Fake fake(c.script);
+    std::string out, err;
+    EXPECT_EQ(RunToEnd(fake.launch, c.input, &out, &err), c.status);
+    EXPECT_EQ(out, c.out);
+    EXPECT_THAT(err, IsEmpty());
+    EXPECT_THAT(fake.Calls(), ElementsAreArray(c.calls));
+  }
+}
+
+TEST(Transcripts, ArgumentsAreIgnored) {
+  Fake fake("", false, {"--help", "-x", "1", "q"});
+  std::string out;
+  EXPECT_EQ(RunToEnd(fake.launch, "q", &out, nullptr), 0);
+  EXPECT_EQ(out, Header() + kMenu + kBye);
+}
+
+TEST(Transcripts, ReadErrorTwiceInARowEndsWithStatusOne) {
+  Fake fake("");
+  fake.launch.stdinPath = "/";  // reading a directory fails
+  std::string out;
+  EXPECT_EQ(RunToEnd(fake.launch, "", &out, nullptr), 1);
+  EXPECT_EQ(out, Header() + kMenu + kIncorrect + kMenu + kBye);
+}
+
+TEST(Interrupts, AtThePromptEndAtOnceWithStatusTwo) {
+  Fake fake("");
+  Child child(fake.launch);
+  ASSERT_TRUE(child.WaitFor(kPrompt));
+  child.Signal(SIGINT);
+  EXPECT_EQ(child.Finish(), 2);
+  EXPECT_EQ(child.out, Header() + kMenu + kBye);
+}
+
+TEST(Interrupts, DuringStartUpLetItFinishThenEnd) {
+  Fake fake("delay=150000");
+  Child child(fake.launch);
+  usleep(50000);  // inside the open
+  child.Signal(SIGINT);
+  EXPECT_EQ(child.Finish(), 2);
+  EXPECT_EQ(child.out, Header() + kBye);
+  EXPECT_THAT(fake.Calls(), ElementsAreArray(Calls()));
+}
+
+TEST(Interrupts, SecondOneEndsAHungCallAtOnce) {
+  Fake fake("delay=20000000");
+  Child child(fake.launch);
+  usleep(50000);
+  child.Signal(SIGINT);
+  usleep(50000);
+  const auto start = std::chrono::steady_clock::now();
+  child.Signal(SIGINT);
+  EXPECT_EQ(child.Finish(), 2);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(child.out, kBye);
+  EXPECT_THAT(fake.Calls(), IsEmpty());
+}
+
+TEST(Terminal, CtrlCAtThePromptEndsWithStatusTwo) {
+  Fake fake("", true);
+  Child child(fake.launch);
+  ASSERT_TRUE(child.WaitFor(kPrompt));
+  child.Send("\x03");
+  EXPECT_EQ(child.Finish(), 2);
+  EXPECT_THAT(child.out, EndsWith("Program Terminating...\r\n"));
+}
+
+TEST(Terminal, CtrlDIsReportedAndOnlyASecondOneInARowEnds) {
+  Fake fake("", true);
+  Child child(fake.launch);
+  ASSERT_TRUE(child.WaitFor(kPrompt));
+  child.Send("\x04");
+  ASSERT_TRUE(child.WaitFor(kPrompt, 2));
+  EXPECT_FALSE(child.Exited(200));  // waits for more input
+  child.Send("x\n");
+  ASSERT_TRUE(child.WaitFor(kPrompt, 4));
+  child.Send("\x04");
+  ASSERT_TRUE(child.WaitFor(kPrompt, 5));
+  EXPECT_FALSE(child.Exited(100));
+  child.Send("\x04");
+  EXPECT_EQ(child.Finish(), 0);
+  EXPECT_TRUE(child.WaitFor("Incorrect input, try again, q to quit.\r\n\r\n", 2, 0));
+  EXPECT_THAT(child.out, EndsWith(kPrompt + "Program Terminating...\r\n"));
+}
+
+TEST(Terminal, SelectionThenQ) {
+  Fake fake("", true);
+  Child child(fake.launch);
+  ASSERT_TRUE(child.WaitFor(kPrompt));
+  child.Send("1\n");
+  ASSERT_TRUE(child.WaitFor(kPrompt, 3));
+  child.Send("q\n");
+  EXPECT_EQ(child.Finish(), 0);
+  EXPECT_THAT(child.out, EndsWith(kPrompt + "q\r\nProgram Terminating...\r\n"));
+}
+
+#ifdef QUILLTERM_PROGRAM
+TEST(Simulator, ConnectsAndIdentifies) {
+  std::string out, err;
+  EXPECT_EQ(RunToEnd({{QUILLTERM_PROGRAM}, {}, "", false}, "q", &out, &err), 0);
+  EXPECT_EQ(out, Header("v2.1 rev 5 | ADCType A1 ") + kMenu + kBye);
+  EXPECT_THAT(err, IsEmpty());
+}
+#endif
+
+}  // namespace

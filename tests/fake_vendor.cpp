@@ -1,0 +1,137 @@
+#include "tests/fake_vendor.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <thread>
+
+#include "module/vl_osalib.h"
+
+namespace fake {
+
+Script script;
+std::vector<std::string> calls;
+
+namespace {
+
+std::size_t nextReading = 0;
+std::size_t nextLevel = 0;
+int logFile = -1;
+
+template <typename T>
+std::vector<T> List(const std::string& text) {
+  std::vector<T> values;
+  std::istringstream in(text);
+  for (std::string item; std::getline(in, item, ',');) values.push_back(static_cast<T>(std::stod(item)));
+  return values;
+}
+
+// A program under test takes its script from the environment, once.
+void LoadFromEnvironment() {
+  static bool loaded = false;
+  if (loaded) return;
+  loaded = true;
+  if (const char* path = std::getenv("QUILLTERM_FAKE_LOG")) {
+    logFile = open(path, O_WRONLY | O_CREAT | O_APPEND, 0600);
+  }
+  const char* text = std::getenv("QUILLTERM_FAKE");
+  std::istringstream in(text != nullptr ? text : "");
+  for (std::string word; in >> word;) {
+    const std::size_t equals = word.find('=');
+    const std::string key = word.substr(0, equals);
+    const std::string value = equals == std::string::npos ? "" : word.substr(equals + 1);
+    if (key == "open") script.openResult = std::stoi(value);
+    if (key == "adc") script.adcType = std::stoi(value);
+    if (key == "delay") script.delayMicroseconds = static_cast<unsigned>(std::stoul(value));
+    if (key == "readings") script.readings = List<float>(value);
+    if (key == "levels") script.levels = List<int>(value);
+    if (key == "version") {
+      std::vector<int> parts = List<int>(value);
+      for (std::size_t i = 0; i < 3 && i < parts.size(); ++i) script.version[i] = static_cast<unsigned char>(parts[i]);
+    }
+  }
+}
+
+// Called as each call completes, so that a log cut short by an interrupt holds whole calls.
+void Record(const char* format, unsigned first = 0, unsigned second = 0) {
+  if (script.delayMicroseconds > 0) std::this_thread::sleep_for(std::chrono::microseconds(script.delayMicroseconds));
+  char line[64];
+  const int length = std::snprintf(line, sizeof line, format, first, second);
+  calls.emplace_back(line, static_cast<std::size_t>(length));
+  if (logFile >= 0) {
+    line[length] = '\n';
+    if (write(logFile, line, static_cast<std::size_t>(length) + 1) < 0) std::perror("fake vendor log");
+  }
+}
+
+}  // namespace
+
+void Reset() {
+  script = Script{};
+  calls.clear();
+  nextReading = nextLevel = 0;
+}
+
+}  // namespace fake
+
+using fake::Record;
+using fake::script;
+
+extern "C" {
+
+int VSL_Open(void) {
+  fake::LoadFromEnvironment();
+  Record("Open");
+  return script.openResult;
+}
+
+int VSL_Close(void) {
+  Record("Close");
+  return 0;
+}
+
+int VSL_GetVersion(unsigned char* major, unsigned char* minor, unsigned char* revision) {
+  *major = script.version[0];
+  *minor = script.version[1];
+  *revision = script.version[2];
+  Record("GetVersion");
+  return 0;
+}
+
+int VSL_GetADCType(void) {
+  Record("GetADCType");
+  return script.adcType;
+}
+
+int VSL_ADCSetAnalogInputRange(unsigned char channel, unsigned char range) {
+  Record("Range 0x%02X %u", channel, range);
+  return 0;
+}
+
+VSL_AnalogReading VSL_ADCGetAnalogInput(unsigned char channel, unsigned char mode) {
+  Record("Analog 0x%02X %u", channel, mode);
+  if (script.readings.empty()) return 0;
+  return script.readings[fake::nextReading++ % script.readings.size()];
+}
+
+int VSL_DIOSetChannelDirection(unsigned char channel, unsigned char direction) {
+  Record("Direction %u %u", channel, direction);
+  return 0;
+}
+
+int VSL_DIOSetChannelLevel(unsigned char channel, unsigned char level) {
+  Record("Level %u %u", channel, level);
+  return 0;
+}
+
+int VSL_DIOGetChannelLevel(unsigned char channel) {
+  Record("GetLevel %u", channel);
+  if (script.levels.empty()) return 0;
+  return script.levels[fake::nextLevel++ % script.levels.size()];
+}
+
+}  // extern "C"

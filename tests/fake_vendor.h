@@ -1,0 +1,30 @@
+// A vendor library for tests: it answers from a script and records every call, in order,
+// with its arguments ("Range 0x0E 8", "Level 0 1", ...).
+#ifndef QUILLTERM_TESTS_FAKE_VENDOR_H
+#define QUILLTERM_TESTS_FAKE_VENDOR_H
+
+#include <string>
+#include <vector>
+
+namespace fake {
+
+struct Script {
+  int openResult = 0;
+  unsigned char version[3] = {1, 2, 3};
+  int adcType = 2;
+  std::vector<float> readings;  // handed out in turn, round and round; none reads 0
+  std::vector<int> levels;      // likewise for level reads
+  unsigned delayMicroseconds = 0;
+};
+
+// Set by unit tests directly; a program linked with the fake reads it from QUILLTERM_FAKE
+// ("open=1 version=1.2.3 adc=2 readings=1.5,-2 levels=0,1 delay=100") and appends each
+// call as a line to the file named by QUILLTERM_FAKE_LOG.
+extern Script script;
+extern std::vector<std::string> calls;
+
+void Reset();
+
+}  // namespace fake
+
+#endif
