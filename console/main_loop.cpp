@@ -133,6 +133,38 @@ void HonourInterrupt() {
   if (shared.interrupts.load() > 0) TerminateProgram(kInterruptedStatus);
 }
 
+void ConfigureAnalogInputs(MmpeeaxModule& module) {
+  for (std::uint8_t code : MmpeeaxModule::kAnalogSlotCodes) module.ADCSetAnalogInputRange(code, 8);
+}
+
+void ReadAnalogInputs(MmpeeaxModule& module) {
+  module.ReadAllAnalogInputs();
+  const double* v = module.analogValues;
+  Print("AIN VALUES: %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f\n", v[0], v[1], v[2], v[3], v[4],
+        v[5], v[6], v[7]);
+}
+
+// Every direction is set before any channel is driven, so no channel is driven while
+// another is still changing direction.
+void DriveDigitalChannels(MmpeeaxModule& module, std::uint8_t level) {
+  for (int i = 0; i < MmpeeaxModule::kDigitalChannels; ++i) {
+    module.DIOSetChannelDirection(static_cast<std::uint8_t>(MmpeeaxModule::kFirstDigitalCode + i), 0);
+  }
+  for (int i = 0; i < MmpeeaxModule::kDigitalChannels; ++i) {
+    module.DIOSetChannelLevel(static_cast<std::uint8_t>(MmpeeaxModule::kFirstDigitalCode + i), level);
+  }
+}
+
+void ReadDigitalChannels(MmpeeaxModule& module, std::uint8_t& level) {
+  for (int i = 0; i < MmpeeaxModule::kDigitalChannels; ++i) {
+    module.DIOSetChannelDirection(static_cast<std::uint8_t>(MmpeeaxModule::kFirstDigitalCode + i), 1);
+  }
+  for (int i = 0; i < MmpeeaxModule::kDigitalChannels; ++i) {
+    module.DIOGetChannelLevel(static_cast<std::uint8_t>(MmpeeaxModule::kFirstDigitalCode + i), &level);
+    Print("CHANNEL_%d LEVEL 0x%02X\n", i + 1, level);
+  }
+}
+
 enum : int { kEndOfInput = -1, kReadError = -2 };
 
 // Standard input, taken a block at a time and handed out a byte at a time.
@@ -176,7 +208,9 @@ int main(int, char**) {
   Print("%s: Successfully Connected, Welcome to the TOLVA MMPEEAX Command Line Utility.\n",
         ProgramName);
   Print("%s: %s\n", ProgramName, buffer);
+  ConfigureAnalogInputs(*module);
 
+  std::uint8_t level = 0;
   Input input;
   bool lastReadFailed = false;
   for (;;) {
@@ -192,8 +226,23 @@ int main(int, char**) {
       continue;
     }
     lastReadFailed = false;
-    if (selection == 'q') {
-      TerminateProgram(0);
+    switch (selection) {
+      case '1':
+        ReadAnalogInputs(*module);
+        break;
+      case '2':
+        DriveDigitalChannels(*module, 0);
+        break;
+      case '3':
+        DriveDigitalChannels(*module, 1);
+        break;
+      case '4':
+        ReadDigitalChannels(*module, level);
+        break;
+      case 'q':
+        TerminateProgram(0);
+      default:
+        break;
     }
   }
 }

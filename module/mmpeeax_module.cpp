@@ -46,3 +46,64 @@ int MmpeeaxModule::GetInfoString(char* buffer, std::size_t size) const {
                                    versionMajor, versionMinor, versionRevision, designator);
   return (length >= 0 && static_cast<std::size_t>(length) < size) ? 0 : -1;
 }
+
+int MmpeeaxModule::ADCSetAnalogInputRange(std::uint8_t code, std::uint8_t range) {
+  VSL_ADCSetAnalogInputRange(code, range);
+  return 0;
+}
+
+int MmpeeaxModule::ADCGetAnalogInput(std::uint8_t code, double* value) {
+  *value = VSL_ADCGetAnalogInput(code, 1);
+  return 0;
+}
+
+int MmpeeaxModule::ReadAllAnalogInputs() {
+  for (int slot = 0; slot < 8; ++slot) ADCGetAnalogInput(kAnalogSlotCodes[slot], &analogValues[slot]);
+  return 0;
+}
+
+namespace {
+
+// The vendor's channel number for a digital channel code, or -1 for a code that names none.
+int DigitalChannel(std::uint8_t code) {
+  const int channel = code - MmpeeaxModule::kFirstDigitalCode;
+  return (channel >= 0 && channel < MmpeeaxModule::kDigitalChannels) ? (code & 0x0F) : -1;
+}
+
+}  // namespace
+
+int MmpeeaxModule::DIOSetChannelDirection(std::uint8_t code, std::uint8_t direction) {
+  const int channel = DigitalChannel(code);
+  if (channel < 0 || direction > 1) return -1;
+  VSL_DIOSetChannelDirection(static_cast<unsigned char>(channel), direction);
+  dioDirection[code - kFirstDigitalCode] = direction;
+  return 0;
+}
+
+int MmpeeaxModule::DIOSetChannelLevel(std::uint8_t code, std::uint8_t level) {
+  const int channel = DigitalChannel(code);
+  if (channel < 0) return -1;
+  VSL_DIOSetChannelLevel(static_cast<unsigned char>(channel), level);
+  return 0;
+}
+
+int MmpeeaxModule::DIOGetChannelLevel(std::uint8_t code, std::uint8_t* level) {
+  const int channel = DigitalChannel(code);
+  if (channel < 0) return -1;
+  *level = static_cast<std::uint8_t>(VSL_DIOGetChannelLevel(static_cast<unsigned char>(channel)) & 0xFF);
+  return 0;
+}
+
+int MmpeeaxModule::DIOSetAllOutputLevels(std::uint8_t level) {
+  for (int i = 0; i < kDigitalChannels; ++i) {
+    if (dioDirection[i] == 0) DIOSetChannelLevel(static_cast<std::uint8_t>(kFirstDigitalCode + i), level);
+  }
+  return 0;
+}
+
+int MmpeeaxModule::Close() {
+  DIOSetAllOutputLevels(0);
+  VSL_Close();
+  connected = false;
+  return 0;
+}

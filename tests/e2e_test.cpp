@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -38,10 +41,29 @@ std::string Menus(int count) {
   return menus;
 }
 
-std::vector<std::string> Calls(std::vector<std::string> more = {}) {
-  std::vector<std::string> calls = {"Open", "GetVersion", "GetADCType"};
-  calls.insert(calls.end(), more.begin(), more.end());
+const std::vector<std::string> kReadAll = {"Analog 0x0E 1", "Analog 0x4E 1", "Analog 0x1E 1", "Analog 0x5E 1",
+                                           "Analog 0x2E 1", "Analog 0x6E 1", "Analog 0x3E 1", "Analog 0x7E 1"};
+const std::vector<std::string> kInputs = {"Direction 0 1", "Direction 1 1", "Direction 2 1"};
+const std::vector<std::string> kReadLevels = {"GetLevel 0", "GetLevel 1", "GetLevel 2"};
+const std::vector<std::string> kOutputs = {"Direction 0 0", "Direction 1 0", "Direction 2 0"};
+
+std::vector<std::string> Levels(int level) {
+  std::vector<std::string> calls;
+  for (int channel = 0; channel < 3; ++channel) calls.push_back("Level " + std::to_string(channel) + " " + std::to_string(level));
   return calls;
+}
+
+// The calls of start-up, then `more` of them in turn.
+std::vector<std::string> Calls(std::initializer_list<std::vector<std::string>> more = {}) {
+  std::vector<std::string> calls = {"Open",         "GetVersion",   "GetADCType",   "Range 0x0E 8", "Range 0x4E 8",
+                                    "Range 0x1E 8", "Range 0x5E 8", "Range 0x2E 8", "Range 0x6E 8", "Range 0x3E 8",
+                                    "Range 0x7E 8"};
+  for (const auto& group : more) calls.insert(calls.end(), group.begin(), group.end());
+  return calls;
+}
+
+std::string Channels(const char* a, const char* b, const char* c) {
+  return std::string("CHANNEL_1 LEVEL 0x") + a + "\nCHANNEL_2 LEVEL 0x" + b + "\nCHANNEL_3 LEVEL 0x" + c + "\n";
 }
 
 // One run of the program against the fake, with the fake's record of the calls it got.
@@ -86,6 +108,21 @@ TEST(Transcripts, PipedSessionsPrintExactlyAndCallExactly) {
       {"ignored then end of input", "", "x", Header() + Menus(2) + kIncorrect + kMenu + kBye, 0, Calls()},
       {"identification bytes above 127", "version=200,255,128 adc=7", "q",
        Header("v200.255 rev 128 | ADCType A0 ") + kMenu + kBye, 0, Calls()},
+      {"readings print in fields of five, never cut", "readings=1.5,-10.25,0,-3.5,9.999,100,-0.004,1e10", "1\nq",
+       Header() + kMenu + "AIN VALUES:  1.50, -10.25,  0.00, -3.50, 10.00, 100.00, -0.00, 10000000000.00\n" +
+           Menus(2) + kBye,
+       0, Calls({kReadAll})},
+      {"each readout reads afresh", "readings=1,2,3,4,5,6,7,8,-1,-2,-3,-4,-5,-6,-7,-8", "11q",
+       Header() + kMenu + "AIN VALUES:  1.00,  2.00,  3.00,  4.00,  5.00,  6.00,  7.00,  8.00\n" + kMenu +
+           "AIN VALUES: -1.00, -2.00, -3.00, -4.00, -5.00, -6.00, -7.00, -8.00\n" + kMenu + kBye,
+       0, Calls({kReadAll, kReadAll})},
+      {"low drives outputs", "", "2q", Header() + Menus(2) + kBye, 0, Calls({kOutputs, Levels(0)})},
+      {"high after a read turns inputs back into outputs", "", "43q",
+       Header() + kMenu + Channels("00", "00", "00") + Menus(2) + kBye, 0,
+       Calls({kInputs, kReadLevels, kOutputs, Levels(1)})},
+      {"levels print as bytes", "levels=0,1,255,256,0x1A5,-1", "44q",
+       Header() + kMenu + Channels("00", "01", "FF") + kMenu + Channels("00", "A5", "FF") + kMenu + kBye, 0,
+       Calls({kInputs, kReadLevels, kInputs, kReadLevels})},
   };
   for (const Transcript& c : cases) {
     SCOPED_TRACE(c.name);
@@ -130,6 +167,18 @@ TEST(Interrupts, DuringStartUpLetItFinishThenEnd) {
   EXPECT_EQ(child.Finish(), 2);
   EXPECT_EQ(child.out, Header() + kBye);
   EXPECT_THAT(fake.Calls(), ElementsAreArray(Calls()));
+}
+
+TEST(Interrupts, InACommandLetItFinishThenEnd) {
+  Fake fake("delay=20000");
+  Child child(fake.launch);
+  ASSERT_TRUE(child.WaitFor(kPrompt));
+  child.Send("3");
+  usleep(50000);  // about the third of its six calls
+  child.Signal(SIGINT);
+  EXPECT_EQ(child.Finish(), 2);
+  EXPECT_EQ(child.out, Header() + kMenu + kBye);
+  EXPECT_THAT(fake.Calls(), ElementsAreArray(Calls({kOutputs, Levels(1)})));
 }
 
 TEST(Interrupts, SecondOneEndsAHungCallAtOnce) {
@@ -185,11 +234,30 @@ TEST(Terminal, SelectionThenQ) {
 }
 
 #ifdef QUILLTERM_PROGRAM
-TEST(Simulator, ConnectsAndIdentifies) {
+// The simulator refuses, on standard error, any call outside the library's contract.
+TEST(Simulator, EverySelectionWorksWithinTheContract) {
   std::string out, err;
-  EXPECT_EQ(RunToEnd({{QUILLTERM_PROGRAM}, {}, "", false}, "q", &out, &err), 0);
-  EXPECT_EQ(out, Header("v2.1 rev 5 | ADCType A1 ") + kMenu + kBye);
+  EXPECT_EQ(RunToEnd({{QUILLTERM_PROGRAM}, {}, "", false}, "4\n1\n3\n4\n2\n4\n1\nq\n", &out, &err), 0);
   EXPECT_THAT(err, IsEmpty());
+  const std::string start = Header("v2.1 rev 5 | ADCType A1 ") + kMenu;
+  ASSERT_EQ(out.substr(0, start.size()), start);
+  std::vector<std::string> levels;
+  int readouts = 0;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    line.erase(0, line.rfind(kPrompt) == std::string::npos ? 0 : line.rfind(kPrompt) + kPrompt.size());
+    double v[8];
+    char level[3];
+    if (std::sscanf(line.c_str(), "AIN VALUES: %lf, %lf, %lf, %lf, %lf, %lf, %lf, %lf", &v[0], &v[1], &v[2], &v[3],
+                    &v[4], &v[5], &v[6], &v[7]) == 8) {
+      ++readouts;
+      for (double reading : v) EXPECT_LE(std::fabs(reading), 10.0) << line;
+    }
+    if (std::sscanf(line.c_str(), "CHANNEL_%*d LEVEL 0x%2s", level) == 1) levels.push_back(level);
+  }
+  EXPECT_EQ(readouts, 2);
+  // Never driven reads high; then what 3 and 2 drove.
+  EXPECT_THAT(levels, testing::ElementsAre("01", "01", "01", "01", "01", "01", "00", "00", "00"));
 }
 #endif
 

@@ -9,6 +9,7 @@
 
 using testing::ElementsAre;
 using testing::Each;
+using testing::IsEmpty;
 
 namespace {
 
@@ -81,6 +82,66 @@ TEST_F(ModuleTest, InfoStringNeverWritesPastTheSizeGiven) {
     }
   }
   EXPECT_EQ(module.GetInfoString(nullptr, 10), -1);
+}
+
+TEST_F(ModuleTest, ReadAllAnalogInputsReadsEverySlotAfreshInSlotOrder) {
+  for (int i = 0; i < 16; ++i) fake::script.readings.push_back(0.5f * static_cast<float>(i) - 3);
+  MmpeeaxModule module;
+  fake::calls.clear();
+  EXPECT_EQ(module.ADCSetAnalogInputRange(0x5E, 8), 0);
+  EXPECT_THAT(fake::calls, ElementsAre("Range 0x5E 8"));
+  for (int pass = 0; pass < 2; ++pass) {
+    fake::calls.clear();
+    EXPECT_EQ(module.ReadAllAnalogInputs(), 0);
+    EXPECT_THAT(fake::calls, ElementsAre("Analog 0x0E 1", "Analog 0x4E 1", "Analog 0x1E 1", "Analog 0x5E 1",
+                                         "Analog 0x2E 1", "Analog 0x6E 1", "Analog 0x3E 1", "Analog 0x7E 1"));
+    for (int slot = 0; slot < 8; ++slot) EXPECT_EQ(module.analogValues[slot], 0.5 * (8 * pass + slot) - 3);
+  }
+}
+
+TEST_F(ModuleTest, DigitalOperationsRefuseCodesOtherThan0x80To0x82WithoutAVendorCall) {
+  MmpeeaxModule module;
+  fake::calls.clear();
+  for (int code = 0; code <= 0xFF; ++code) {
+    if (code >= 0x80 && code <= 0x82) continue;
+    std::uint8_t level = 7;
+    const auto c = static_cast<std::uint8_t>(code);
+    EXPECT_EQ(module.DIOSetChannelDirection(c, 0) + module.DIOSetChannelLevel(c, 1) + module.DIOGetChannelLevel(c, &level),
+              -3)
+        << code;
+    EXPECT_EQ(level, 7);
+  }
+  EXPECT_EQ(module.DIOSetChannelDirection(0x81, 2), -1);
+  EXPECT_THAT(fake::calls, IsEmpty());
+  EXPECT_THAT(module.dioDirection, Each(2));
+}
+
+TEST_F(ModuleTest, DigitalOperationsGiveTheVendorTheLowFourBitsAndKeepTheLowByte) {
+  fake::script.levels = {0x1A5};
+  MmpeeaxModule module;
+  fake::calls.clear();
+  std::uint8_t level = 0;
+  EXPECT_EQ(module.DIOSetChannelDirection(0x82, 1), 0);
+  EXPECT_EQ(module.DIOSetChannelLevel(0x81, 1), 0);
+  EXPECT_EQ(module.DIOGetChannelLevel(0x80, &level), 0);
+  EXPECT_EQ(level, 0xA5);
+  EXPECT_THAT(fake::calls, ElementsAre("Direction 2 1", "Level 1 1", "GetLevel 0"));
+  EXPECT_THAT(module.dioDirection, ElementsAre(2, 2, 1));
+}
+
+TEST_F(ModuleTest, BulkDriveAndCloseDriveOnlyChannelsRecordedAsOutputs) {
+  MmpeeaxModule module;
+  fake::calls.clear();
+  EXPECT_EQ(module.DIOSetAllOutputLevels(1), 0);
+  EXPECT_THAT(fake::calls, IsEmpty());  // nothing set yet
+  module.DIOSetChannelDirection(0x80, 0);
+  module.DIOSetChannelDirection(0x81, 1);
+  module.DIOSetChannelDirection(0x82, 0);
+  fake::calls.clear();
+  EXPECT_EQ(module.DIOSetAllOutputLevels(1), 0);
+  EXPECT_EQ(module.Close(), 0);
+  EXPECT_THAT(fake::calls, ElementsAre("Level 0 1", "Level 2 1", "Level 0 0", "Level 2 0", "Close"));
+  EXPECT_FALSE(module.IsConnected());
 }
 
 }  // namespace
