@@ -13,7 +13,15 @@
 #include <cstdint>
 #include <cstdio>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <stdlib.h>
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include "module/mmpeeax_module.h"
 
@@ -24,33 +32,66 @@ const char* const ProgramName = "Quillterm";
 const char kMenu[] =
     "Please enter a command\n(1) Read in All Analog Inputs\n(2) Toggle ALL DIO LOW\n"
     "(3) Toggle ALL DIO HIGH\n(4) Read all DIO\nWhat is your selection? ";
-const char kTerminating[] = "Program Terminating...\n";
+const char kTerminationLine[] = "Program Terminating...\n";
 const int kInterruptedStatus = 2;
 
-// What the main thread is doing, as the interrupt handler sees it.
+// The few platform services the console needs.
+#ifdef _WIN32
+int ReadInput(void* data, std::size_t size) { return _read(0, data, static_cast<unsigned>(size)); }
+int WriteOutput(const void* data, std::size_t size) { return _write(1, data, static_cast<unsigned>(size)); }
+// Ctrl-C at a console also ends the read in progress, and the handler, on a thread of its
+// own, may not have been called yet: give it a moment before taking the read as failed.
+void AwaitInterruptAfterFailedRead() {
+  if (_isatty(0)) Sleep(50);
+}
+[[noreturn]] void Park() {
+  for (;;) Sleep(INFINITE);
+}
+#else
+ssize_t ReadInput(void* data, std::size_t size) { return read(STDIN_FILENO, data, size); }
+ssize_t WriteOutput(const void* data, std::size_t size) { return write(STDOUT_FILENO, data, size); }
+void AwaitInterruptAfterFailedRead() {}
+[[noreturn]] void Park() {
+  for (;;) pause();
+}
+#endif
+
+// What the main thread is doing, as the interrupt handler sees it. On Windows the handler
+// runs on a thread of its own, so every change is a compare-and-swap: whichever side moves
+// to kTerminating first ends the program, and the other parks.
 enum State : int {
-  kWorking,  // running a command: an interrupt waits for it to finish
-  kWaiting,  // blocked reading input, nothing pending: an interrupt ends the program at once
-  kWriting,  // writing the buffer out: the handler must not write it too
+  kWorking,      // running a command: an interrupt waits for it to finish
+  kWaiting,      // blocked reading input, nothing pending: an interrupt ends the program at once
+  kWriting,      // writing the buffer out: the handler must not write it too
+  kTerminating,  // one side is writing the last of the output and ending the process
 };
 
-// The state shared with the interrupt handler, and nothing else.
+// The output and the state that the interrupt handler shares with the main loop.
 struct Shared {
   char out[1 << 16];
   std::atomic<std::size_t> outLength{0};
   std::atomic<int> state{kWorking};
   std::atomic<int> interrupts{0};
-  std::atomic<bool> terminating{false};
+  // Main thread only. Set once standard output has failed: later output is dropped and
+  // the program ends at its next wait for input.
+  bool outputFailed = false;
 };
 Shared shared;
 static_assert(std::atomic<std::size_t>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
               "the interrupt handler needs lock-free atomics");
 
+bool Move(int from, int to) { return shared.state.compare_exchange_strong(from, to); }
+
+// For the main thread: a failed move means the handler is ending the program.
+void Enter(int from, int to) {
+  if (!Move(from, to)) Park();
+}
+
 // Writes all of it unless a second interrupt asks to stop. Safe in a signal handler.
 bool WriteAll(const char* data, std::size_t size, bool stopOnSecondInterrupt) {
   while (size > 0) {
     if (stopOnSecondInterrupt && shared.interrupts.load() > 1) return true;
-    const ssize_t written = write(STDOUT_FILENO, data, size);
+    const auto written = WriteOutput(data, size);
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) return false;
     data += written;
@@ -59,30 +100,43 @@ bool WriteAll(const char* data, std::size_t size, bool stopOnSecondInterrupt) {
   return true;
 }
 
-[[noreturn]] void TerminateProgram(int status) {
-  sigset_t interrupt;
-  sigemptyset(&interrupt);
-  sigaddset(&interrupt, SIGINT);
-  sigprocmask(SIG_BLOCK, &interrupt, nullptr);
-  if (shared.terminating.exchange(true)) {
-    for (;;) pause();
-  }
-  // Never called while the buffer is being written, so what lies below outLength is
-  // exactly what has not gone out yet.
+// Only for the side that moved the state to kTerminating. Nobody is writing the buffer
+// then, so what lies below outLength is exactly what has not gone out yet.
+[[noreturn]] void Terminate(int status) {
   WriteAll(shared.out, shared.outLength.load(), false);
-  WriteAll(kTerminating, sizeof kTerminating - 1, false);
+  WriteAll(kTerminationLine, sizeof kTerminationLine - 1, false);
   _exit(status);
 }
 
+// Called from the main loop only; the interrupt handler takes its own path to Terminate.
+[[noreturn]] void TerminateProgram(int status) {
+  Enter(kWorking, kTerminating);
+  Terminate(status);
+}
+
 extern "C" void OnInterrupt(int) {
-  const int interrupts = shared.interrupts.fetch_add(1) + 1;
-  const int state = shared.state.load();
-  // While writing, a second interrupt makes the write return early (no SA_RESTART) and
-  // the main thread ends the program itself.
-  if (state == kWaiting || (interrupts > 1 && state == kWorking)) TerminateProgram(kInterruptedStatus);
+#ifdef _WIN32
+  signal(SIGINT, OnInterrupt);  // the runtime resets the handler before each call
+#endif
+  const bool again = shared.interrupts.fetch_add(1) > 0;
+  if (Move(kWaiting, kTerminating) || (again && Move(kWorking, kTerminating))) Terminate(kInterruptedStatus);
+#ifdef _WIN32
+  // A write in progress on the main thread cannot be made to return early here.
+  if (again && shared.state.load() == kWriting) {
+    WriteAll(kTerminationLine, sizeof kTerminationLine - 1, false);
+    _exit(kInterruptedStatus);
+  }
+#endif
+  // Otherwise the main thread ends the program when its command is done; while it is
+  // writing, a second interrupt makes the write return early (no SA_RESTART).
 }
 
 void InstallInterruptHandler() {
+#ifdef _WIN32
+  _setmode(0, _O_TEXT);  // a console line ends in CR LF; text mode hands over LF alone
+  _setmode(1, _O_TEXT);
+  signal(SIGINT, OnInterrupt);
+#else
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
@@ -91,20 +145,22 @@ void InstallInterruptHandler() {
   // A reader that goes away shows as a failed write, handled between commands, instead
   // of a silent kill in the middle of one.
   signal(SIGPIPE, SIG_IGN);
+#endif
 }
 
-// Set once standard output has failed; later output is dropped and the program ends at
-// its next wait for input.
-bool outputFailed = false;
+// Ends the program, status 2, if an interrupt came in while it was busy.
+void HonourInterrupt() {
+  if (shared.interrupts.load() > 0) TerminateProgram(kInterruptedStatus);
+}
 
 void Flush() {
   const std::size_t length = shared.outLength.load();
   if (length == 0) return;
-  shared.state.store(kWriting);
-  const bool written = outputFailed || WriteAll(shared.out, length, true);
+  Enter(kWorking, kWriting);
+  const bool written = shared.outputFailed || WriteAll(shared.out, length, true);
   shared.outLength.store(0);
-  shared.state.store(kWorking);
-  if (!written) outputFailed = true;
+  Enter(kWriting, kWorking);
+  if (!written) shared.outputFailed = true;
   if (shared.interrupts.load() > 1) TerminateProgram(kInterruptedStatus);
 }
 
@@ -127,11 +183,6 @@ void Print(const char* format, ...) {
 }
 
 void PrintMenu() { Print("%s", kMenu); }
-
-// Ends the program, status 2, if an interrupt came in while it was busy.
-void HonourInterrupt() {
-  if (shared.interrupts.load() > 0) TerminateProgram(kInterruptedStatus);
-}
 
 void ConfigureAnalogInputs(MmpeeaxModule& module) {
   for (std::uint8_t code : MmpeeaxModule::kAnalogSlotCodes) module.ADCSetAnalogInputRange(code, 8);
@@ -176,15 +227,22 @@ struct Input {
   int Next() {
     if (next < length) return data[next++];
     Flush();
-    if (outputFailed) TerminateProgram(1);
-    shared.state.store(kWaiting);
-    HonourInterrupt();  // one that came in before the state said waiting
-    ssize_t got;
+    if (shared.outputFailed) TerminateProgram(1);
+    Enter(kWorking, kWaiting);
+    if (shared.interrupts.load() > 0) {  // came in before the state said waiting
+      Enter(kWaiting, kWorking);
+      TerminateProgram(kInterruptedStatus);
+    }
+    long got;
     do {
-      got = read(STDIN_FILENO, data, sizeof data);
+      got = static_cast<long>(ReadInput(data, sizeof data));
     } while (got < 0 && errno == EINTR);
-    shared.state.store(kWorking);
-    if (got <= 0) return got == 0 ? kEndOfInput : kReadError;
+    Enter(kWaiting, kWorking);
+    if (got <= 0) {
+      AwaitInterruptAfterFailedRead();
+      HonourInterrupt();
+      return got == 0 ? kEndOfInput : kReadError;
+    }
     length = static_cast<std::size_t>(got);
     next = 1;
     return data[0];

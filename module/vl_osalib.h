@@ -4,10 +4,10 @@
 #ifndef QUILLTERM_MODULE_VL_OSALIB_H
 #define QUILLTERM_MODULE_VL_OSALIB_H
 
+/* Callers need no dllimport: the import library's thunks reach the DLL either way, and
+ * the same declarations then serve a statically linked test fake. */
 #if defined(_WIN32) && defined(VL_OSALIB_EXPORTS)
 #define VL_OSALIB_API __declspec(dllexport)
-#elif defined(_WIN32) && !defined(VL_OSALIB_STATIC)
-#define VL_OSALIB_API __declspec(dllimport)
 #else
 #define VL_OSALIB_API
 #endif

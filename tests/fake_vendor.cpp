@@ -1,8 +1,5 @@
 #include "tests/fake_vendor.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -20,7 +17,8 @@ namespace {
 
 std::size_t nextReading = 0;
 std::size_t nextLevel = 0;
-int logFile = -1;
+int callsStarted = 0;
+std::FILE* logFile = nullptr;
 
 template <typename T>
 std::vector<T> List(const std::string& text) {
@@ -36,7 +34,7 @@ void LoadFromEnvironment() {
   if (loaded) return;
   loaded = true;
   if (const char* path = std::getenv("QUILLTERM_FAKE_LOG")) {
-    logFile = open(path, O_WRONLY | O_CREAT | O_APPEND, 0600);
+    logFile = std::fopen(path, "ab");
   }
   const char* text = std::getenv("QUILLTERM_FAKE");
   std::istringstream in(text != nullptr ? text : "");
@@ -49,6 +47,7 @@ void LoadFromEnvironment() {
     if (key == "delay") script.delayMicroseconds = static_cast<unsigned>(std::stoul(value));
     if (key == "readings") script.readings = List<float>(value);
     if (key == "levels") script.levels = List<int>(value);
+    if (key == "hang") script.hangAt = std::stoi(value);
     if (key == "version") {
       std::vector<int> parts = List<int>(value);
       for (std::size_t i = 0; i < 3 && i < parts.size(); ++i) script.version[i] = static_cast<unsigned char>(parts[i]);
@@ -56,16 +55,24 @@ void LoadFromEnvironment() {
   }
 }
 
+void Log(const char* line) {
+  calls.emplace_back(line);
+  if (logFile != nullptr) {  // flushed at once: the program may end without returning
+    std::fprintf(logFile, "%s\n", line);
+    std::fflush(logFile);
+  }
+}
+
 // Called as each call completes, so that a log cut short by an interrupt holds whole calls.
 void Record(const char* format, unsigned first = 0, unsigned second = 0) {
+  if (++callsStarted == script.hangAt) {
+    Log("Hang");
+    std::this_thread::sleep_for(std::chrono::seconds(20));
+  }
   if (script.delayMicroseconds > 0) std::this_thread::sleep_for(std::chrono::microseconds(script.delayMicroseconds));
   char line[64];
-  const int length = std::snprintf(line, sizeof line, format, first, second);
-  calls.emplace_back(line, static_cast<std::size_t>(length));
-  if (logFile >= 0) {
-    line[length] = '\n';
-    if (write(logFile, line, static_cast<std::size_t>(length) + 1) < 0) std::perror("fake vendor log");
-  }
+  std::snprintf(line, sizeof line, format, first, second);
+  Log(line);
 }
 
 }  // namespace
@@ -74,6 +81,7 @@ void Reset() {
   script = Script{};
   calls.clear();
   nextReading = nextLevel = 0;
+  callsStarted = 0;
 }
 
 }  // namespace fake

@@ -1,13 +1,27 @@
 #!/usr/bin/env bash
-# Builds and runs every test twice: a plain build with warnings as errors, and the same
-# sources under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Builds and runs every test: a plain build with warnings as errors, the same sources under
+# AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows cross build under wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-for flavour in plain sanitize; do
-  sanitize=OFF
-  [ "$flavour" = sanitize ] && sanitize=ON
-  echo "== $flavour build"
-  cmake -S . -B "build-tests/$flavour" -DQUILLTERM_WERROR=ON -DQUILLTERM_SANITIZE="$sanitize"
-  cmake --build "build-tests/$flavour" -j "$(nproc)"
-  ctest --test-dir "build-tests/$flavour" --output-on-failure -j "$(nproc)"
-done
+jobs=$(nproc)
+
+build() {  # folder, then cmake options
+  local folder=$1
+  shift
+  echo "== $folder"
+  cmake -S . -B "build-tests/$folder" -DQUILLTERM_WERROR=ON "$@"
+  cmake --build "build-tests/$folder" -j "$jobs"
+  ctest --test-dir "build-tests/$folder" --output-on-failure -j "$jobs"
+}
+
+build plain
+build sanitize -DQUILLTERM_SANITIZE=ON
+
+wine=/usr/lib/wine/wine64
+if command -v x86_64-w64-mingw32-g++-posix >/dev/null && [ -x "$wine" ]; then
+  build windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
+    -DQUILLTERM_HOST_E2E_TEST="$PWD/build-tests/plain/e2e_test"
+else
+  echo "SKIPPED: the Windows tests, for want of g++-mingw-w64-x86-64-posix or wine64 ($wine)" >&2
+  echo "         install both with: apt-get install g++-mingw-w64-x86-64-posix wine64" >&2
+fi

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# The Windows ZIP as a new user gets it: unpacked, it will not start until a VL_OSALib.dll
+# stands beside the executable; with the stand-in from its folder there, a whole session runs.
+set -euo pipefail
+build=$1
+wine=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+(cd "$build" && cpack -G ZIP -B "$work" >/dev/null)
+unzip -q "$work"/quillterm-*-win64.zip -d "$work"
+cd "$work"/quillterm-*-win64
+if printf 'q\n' | "$wine" quillterm.exe >/dev/null 2>&1; then
+  echo "FAIL: started with no VL_OSALib.dll beside it"; exit 1
+fi
+cp simulator/VL_OSALib.dll .
+status=0
+printf '1\n2\n3\n4\nq\n' | "$wine" quillterm.exe >out.txt 2>err.txt || status=$?
+tr -d '\r' <out.txt >session.txt
+fail() { echo "FAIL: $1"; cat session.txt err.txt; exit 1; }
+[ "$status" -eq 0 ] || fail "status $status"
+[ "$(tail -c 23 session.txt)" = "Program Terminating..." ] || fail "no termination line at the end"
+grep -q '^What is your selection? AIN VALUES: ' session.txt || fail "no readout"
+[ "$(grep -c 'LEVEL 0x01$' session.txt)" -eq 3 ] || fail "selection 4 after 3 did not read high"
+! grep -q rejected err.txt || fail "the stand-in rejected a call"
+echo "package session: status 0, $(wc -l <session.txt) lines"
