@@ -20,6 +20,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -37,7 +38,7 @@ const int kInterruptedStatus = 2;
 
 // The few platform services the console needs.
 #ifdef _WIN32
-int ReadInput(void* data, std::size_t size) { return _read(0, data, static_cast<unsigned>(size)); }
+int ReadInput(int fd, void* data, std::size_t size) { return _read(fd, data, static_cast<unsigned>(size)); }
 int WriteOutput(const void* data, std::size_t size) { return _write(1, data, static_cast<unsigned>(size)); }
 // Ctrl-C at a console also ends the read in progress, and the handler, on a thread of its
 // own, may not have been called yet: give it a moment before taking the read as failed.
@@ -48,13 +49,34 @@ void AwaitInterruptAfterFailedRead() {
   for (;;) Sleep(INFINITE);
 }
 #else
-ssize_t ReadInput(void* data, std::size_t size) { return read(STDIN_FILENO, data, size); }
+ssize_t ReadInput(int fd, void* data, std::size_t size) { return read(fd, data, size); }
 ssize_t WriteOutput(const void* data, std::size_t size) { return write(STDOUT_FILENO, data, size); }
 void AwaitInterruptAfterFailedRead() {}
 [[noreturn]] void Park() {
   for (;;) pause();
 }
 #endif
+
+// Which of standard input and output the program was started with closed. A closed one is
+// given /dev/null at once, so that no file the vendor library opens can take its number
+// and be read as selections or written over with output; it still counts as failed.
+struct ClosedStreams {
+  bool input = false;
+  bool output = false;
+};
+
+ClosedStreams OccupyClosedStreams() {
+  ClosedStreams closed;
+#ifndef _WIN32
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    if (open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd) continue;
+    if (fd == 0) closed.input = true;
+    if (fd == 1) closed.output = true;
+  }
+#endif
+  return closed;
+}
 
 // What the main thread is doing, as the interrupt handler sees it. On Windows the handler
 // runs on a thread of its own, so every change is a compare-and-swap: whichever side moves
@@ -195,31 +217,33 @@ void ReadAnalogInputs(MmpeeaxModule& module) {
         v[5], v[6], v[7]);
 }
 
-// Every direction is set before any channel is driven, so no channel is driven while
-// another is still changing direction.
+std::uint8_t DigitalCode(int channel) { return static_cast<std::uint8_t>(MmpeeaxModule::kFirstDigitalCode + channel); }
+
+// Every direction is set before any channel is driven or read, so that no channel is
+// driven or read while another is still changing direction.
+void SetAllDirections(MmpeeaxModule& module, std::uint8_t direction) {
+  for (int i = 0; i < MmpeeaxModule::kDigitalChannels; ++i) module.DIOSetChannelDirection(DigitalCode(i), direction);
+}
+
 void DriveDigitalChannels(MmpeeaxModule& module, std::uint8_t level) {
-  for (int i = 0; i < MmpeeaxModule::kDigitalChannels; ++i) {
-    module.DIOSetChannelDirection(static_cast<std::uint8_t>(MmpeeaxModule::kFirstDigitalCode + i), 0);
-  }
-  for (int i = 0; i < MmpeeaxModule::kDigitalChannels; ++i) {
-    module.DIOSetChannelLevel(static_cast<std::uint8_t>(MmpeeaxModule::kFirstDigitalCode + i), level);
-  }
+  SetAllDirections(module, 0);
+  for (int i = 0; i < MmpeeaxModule::kDigitalChannels; ++i) module.DIOSetChannelLevel(DigitalCode(i), level);
 }
 
 void ReadDigitalChannels(MmpeeaxModule& module, std::uint8_t& level) {
+  SetAllDirections(module, 1);
   for (int i = 0; i < MmpeeaxModule::kDigitalChannels; ++i) {
-    module.DIOSetChannelDirection(static_cast<std::uint8_t>(MmpeeaxModule::kFirstDigitalCode + i), 1);
-  }
-  for (int i = 0; i < MmpeeaxModule::kDigitalChannels; ++i) {
-    module.DIOGetChannelLevel(static_cast<std::uint8_t>(MmpeeaxModule::kFirstDigitalCode + i), &level);
+    module.DIOGetChannelLevel(DigitalCode(i), &level);
     Print("CHANNEL_%d LEVEL 0x%02X\n", i + 1, level);
   }
 }
 
 enum : int { kEndOfInput = -1, kReadError = -2 };
 
-// Standard input, taken a block at a time and handed out a byte at a time.
+// Input taken a block at a time and handed out a byte at a time.
 struct Input {
+  int fd = 0;
+  bool closed = false;  // reads as a read error
   unsigned char data[256];
   std::size_t length = 0;
   std::size_t next = 0;
@@ -235,7 +259,7 @@ struct Input {
     }
     long got;
     do {
-      got = static_cast<long>(ReadInput(data, sizeof data));
+      got = closed ? -1 : static_cast<long>(ReadInput(fd, data, sizeof data));
     } while (got < 0 && errno == EINTR);
     Enter(kWaiting, kWorking);
     if (got <= 0) {
@@ -249,9 +273,49 @@ struct Input {
   }
 };
 
+// Serves the menu until q, or until input fails twice in a row, and returns the exit
+// status for that; an interrupt ends the program from within.
+int MenuLoop(MmpeeaxModule& module, Input& input, std::uint8_t& level) {
+  bool lastReadFailed = false;
+  for (;;) {
+    HonourInterrupt();
+    PrintMenu();
+    const int selection = input.Next();
+    if (selection < 0) {
+      // End of input at a terminal is not final, but a second failure in a row is: this
+      // keeps exhausted redirected input from spinning.
+      if (lastReadFailed) return selection == kEndOfInput ? 0 : 1;
+      lastReadFailed = true;
+      Print("Incorrect input, try again, q to quit.\n\n");
+      continue;
+    }
+    lastReadFailed = false;
+    switch (selection) {
+      case '1':
+        ReadAnalogInputs(module);
+        break;
+      case '2':
+        DriveDigitalChannels(module, 0);
+        break;
+      case '3':
+        DriveDigitalChannels(module, 1);
+        break;
+      case '4':
+        ReadDigitalChannels(module, level);
+        break;
+      case 'q':
+        return 0;
+      default:
+        break;
+    }
+  }
+}
+
 }  // namespace
 
 int main(int, char**) {
+  const ClosedStreams closed = OccupyClosedStreams();
+  shared.outputFailed = closed.output;
   InstallInterruptHandler();
   // Lives as long as the process; the static keeps it reachable rather than leaked.
   static MmpeeaxModule* const module = new MmpeeaxModule();
@@ -263,44 +327,12 @@ int main(int, char**) {
   }
   char buffer[256];
   module->GetInfoString(buffer, sizeof buffer);
-  Print("%s: Successfully Connected, Welcome to the TOLVA MMPEEAX Command Line Utility.\n",
-        ProgramName);
+  Print("%s: Successfully Connected, Welcome to the TOLVA MMPEEAX Command Line Utility.\n", ProgramName);
   Print("%s: %s\n", ProgramName, buffer);
   ConfigureAnalogInputs(*module);
 
   std::uint8_t level = 0;
   Input input;
-  bool lastReadFailed = false;
-  for (;;) {
-    HonourInterrupt();
-    PrintMenu();
-    const int selection = input.Next();
-    if (selection < 0) {
-      // End of input at a terminal is not final, but a second failure in a row is: this
-      // keeps exhausted redirected input from spinning.
-      if (lastReadFailed) TerminateProgram(selection == kEndOfInput ? 0 : 1);
-      lastReadFailed = true;
-      Print("Incorrect input, try again, q to quit.\n\n");
-      continue;
-    }
-    lastReadFailed = false;
-    switch (selection) {
-      case '1':
-        ReadAnalogInputs(*module);
-        break;
-      case '2':
-        DriveDigitalChannels(*module, 0);
-        break;
-      case '3':
-        DriveDigitalChannels(*module, 1);
-        break;
-      case '4':
-        ReadDigitalChannels(*module, level);
-        break;
-      case 'q':
-        TerminateProgram(0);
-      default:
-        break;
-    }
-  }
+  input.closed = closed.input;
+  TerminateProgram(MenuLoop(*module, input, level));
 }

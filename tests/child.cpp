@@ -45,10 +45,15 @@ Child::Child(const Launch& launch) {
   if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) std::abort();
   pid_ = fork();
   if (pid_ == 0) {
-    const int source = launch.stdinPath.empty() ? in[0] : open(launch.stdinPath.c_str(), O_RDONLY);
-    dup2(source, 0);
-    dup2(out[1], 1);
+    auto stream = [](const std::string& path, int pipeEnd, int flags) {
+      return path.empty() ? pipeEnd : path == kClosed ? -1 : open(path.c_str(), flags);
+    };
+    const int source = stream(launch.stdinPath, in[0], O_RDONLY);
+    const int sink = stream(launch.stdoutPath, out[1], O_WRONLY);
     dup2(err[1], 2);
+    for (int fd : {0, 1}) close(fd);
+    if (source >= 0) dup2(source, 0);
+    if (sink >= 0) dup2(sink, 1);
     for (int fd = 3; fd < 64; ++fd) close(fd);
     Exec(launch);
   }
@@ -59,6 +64,10 @@ Child::Child(const Launch& launch) {
   output_ = out[0];
   errors_ = err[0];
   if (!launch.stdinPath.empty()) CloseInput();
+  if (!launch.stdoutPath.empty()) {
+    close(output_);
+    output_ = -1;
+  }
 }
 
 Child::~Child() {
@@ -83,6 +92,11 @@ void Child::Send(const std::string& bytes) {
 void Child::CloseInput() {
   if (input_ >= 0 && input_ != output_) close(input_);
   if (input_ != output_) input_ = -1;
+}
+
+void Child::CloseOutput() {
+  if (output_ >= 0 && output_ != input_) close(output_);
+  if (output_ != input_) output_ = -1;
 }
 
 void Child::Signal(int signal) const { kill(pid_, signal); }

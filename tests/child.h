@@ -11,9 +11,13 @@
 struct Launch {
   std::vector<std::string> argv;         // argv[0] is the program
   std::vector<std::string> environment;  // added to this process's own
-  std::string stdinPath;                 // redirect standard input from here instead of a pipe
+  std::string stdinPath;                 // read standard input from here instead of a pipe
+  std::string stdoutPath;                // write standard output here instead of a pipe
+  // Either path may be kClosed, to start the child with that stream closed.
   bool terminal = false;                 // run on a pseudo-terminal
 };
+
+const char* const kClosed = "<closed>";
 
 class Child {
  public:
@@ -24,6 +28,7 @@ class Child {
 
   void Send(const std::string& bytes);
   void CloseInput();
+  void CloseOutput();
   void Signal(int signal) const;
   // Reads until the output holds `needle` `count` times; false on timeout or end of output.
   bool WaitFor(const std::string& needle, int count = 1, int timeoutMs = 5000);

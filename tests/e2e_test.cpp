@@ -42,8 +42,10 @@ struct Target {
   // Windows writes its line ends as CR LF.
   std::string Lines(std::string text) const {
     if (!windows) return text;
-    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2)) text.insert(at, "\r");
-    return text;
+    std::string lines;
+    lines.reserve(text.size() + text.size() / 8);
+    for (char c : text) (c == '\n' ? lines += "\r\n" : lines += c);
+    return lines;
   }
 };
 const Target target;
@@ -200,6 +202,55 @@ TEST(Transcripts, WindowsTakesCrLfAsOneLineEndAndCtrlZAsEndOfInput) {
   }
 }
 
+// Input is read from a file here, so that a child busy writing is never also waiting for it.
+TEST(Hostile, SurroundingsAreHandledAsDocumented) {
+  struct Case {
+    const char* name;
+    std::string stdinPath, stdoutPath, input;
+    int arguments, status;
+    std::string out;
+    std::vector<std::string> calls;
+  };
+  const std::string failedTwice = Header() + kMenu + kIncorrect + kMenu + kBye;
+  const std::string mebibyte(1 << 20, 'x');
+  const Case cases[] = {
+      {"input a directory", "/", "", "", 0, 1, failedTwice, Calls()},
+      {"input closed", kClosed, "", "", 0, 1, failedTwice, Calls()},
+      {"input /dev/null", "/dev/null", "", "", 0, 0, failedTwice, Calls()},
+      {"output /dev/full", "", "/dev/full", "4\nq", 0, 1, "", Calls()},
+      {"output closed", "", kClosed, "4\nq", 0, 1, "", Calls()},
+      {"NUL and 0xFF", "", "", std::string("\0\xff\0", 3) + "4", 0, 0,
+       Header() + Menus(4) + Channels("00", "00", "00") + kMenu + kIncorrect + kMenu + kBye, Calls({kInputs, kReadLevels})},
+      {"hundreds of arguments", "", "", "q", 500, 0, Header() + kMenu + kBye, Calls()},
+      {"a mebibyte with no line end", "", "", mebibyte, 0, 0, Header() + Menus((1 << 20) + 1) + kIncorrect + kMenu + kBye,
+       Calls()},
+  };
+  char inputPath[] = "/tmp/quillterm-input-XXXXXX";
+  close(mkstemp(inputPath));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Fake fake("", false, std::vector<std::string>(static_cast<std::size_t>(c.arguments), "--"));
+    std::ofstream(inputPath, std::ios::binary) << c.input;
+    fake.launch.stdinPath = c.stdinPath.empty() ? inputPath : c.stdinPath;
+    fake.launch.stdoutPath = c.stdoutPath;
+    std::string out;
+    EXPECT_EQ(RunToEnd(fake.launch, "", &out, nullptr), c.status);
+    EXPECT_TRUE(out == target.Lines(c.out)) << out.size() << " bytes: " << out.substr(0, 400);
+    EXPECT_THAT(fake.Calls(), ElementsAreArray(c.calls));
+  }
+  unlink(inputPath);
+}
+
+TEST(Hostile, AReaderThatGoesAwayEndsTheProgramAfterTheCommandWithStatusOne) {
+  Fake fake("");
+  Child child(fake.launch);
+  ASSERT_TRUE(child.WaitFor(kPrompt));
+  child.CloseOutput();
+  child.Send("2");
+  EXPECT_EQ(child.Finish(), 1);
+  EXPECT_THAT(fake.Calls(), ElementsAreArray(Calls({kOutputs, Levels(0)})));
+}
+
 TEST(Interrupts, AtThePromptEndAtOnceWithStatusTwo) {
   Fake fake("");
   Child child(fake.launch);
@@ -323,7 +374,9 @@ TEST(Terminal, SelectionThenQ) {
 TEST(Simulator, EverySelectionWorksWithinTheContract) {
   std::string out, err;
   if (target.program.empty()) GTEST_SKIP() << "the program is linked to a vendor library, not the simulator";
-  EXPECT_EQ(RunToEnd({target.Command(target.program), {}, "", false}, "4\n1\n3\n4\n2\n4\n1\nq\n", &out, &err), 0);
+  Launch simulator;
+  simulator.argv = target.Command(target.program);
+  EXPECT_EQ(RunToEnd(simulator, "4\n1\n3\n4\n2\n4\n1\nq\n", &out, &err), 0);
   EXPECT_THAT(err, IsEmpty());
   const std::string start = target.Lines(Header("v2.1 rev 5 | ADCType A1 ") + kMenu);
   ASSERT_EQ(out.substr(0, start.size()), start);

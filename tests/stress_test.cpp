@@ -1,0 +1,243 @@
+// Random sessions against a reference model of the dialogue, and interrupts at random
+// moments into long piped scripts. The model is written from the documented behaviour of
+// the program and the fake, not from the program's code.
+//
+// Seeds are fixed; QUILLTERM_SEED changes them, and QUILLTERM_SESSIONS and
+// QUILLTERM_INTERRUPTS set how many sessions and interrupted runs to try.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/child.h"
+
+namespace {
+
+int Setting(const char* name, int otherwise) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? std::atoi(value) : otherwise;
+}
+
+const char kMenu[] =
+    "Please enter a command\n(1) Read in All Analog Inputs\n(2) Toggle ALL DIO LOW\n"
+    "(3) Toggle ALL DIO HIGH\n(4) Read all DIO\nWhat is your selection? ";
+const char kBye[] = "Program Terminating...\n";
+
+struct Session {
+  int openResult = 0;
+  int version[3] = {};
+  int adcType = 0;
+  std::vector<float> readings;
+  std::vector<int> levels;
+  std::string input;
+
+  std::string Script() const {
+    char text[64];
+    std::snprintf(text, sizeof text, "open=%d version=%d,%d,%d adc=%d", openResult, version[0], version[1],
+                  version[2], adcType);
+    std::string script = text;
+    auto list = [&](const char* key, auto values, const char* format) {
+      if (values.empty()) return;
+      script += std::string(" ") + key + "=";
+      for (std::size_t i = 0; i < values.size(); ++i) {
+        std::snprintf(text, sizeof text, format, values[i]);
+        script += (i > 0 ? "," : "") + std::string(text);
+      }
+    };
+    list("readings", readings, "%.9g");
+    list("levels", levels, "%d");
+    return script;
+  }
+};
+
+// What the program prints and calls for a session whose input ends without an interrupt;
+// `ends` marks where the output and the calls stand after start-up and after each selection.
+struct Prediction {
+  std::string out;
+  int status = 0;
+  std::vector<std::string> calls;
+  std::vector<std::pair<std::size_t, std::size_t>> ends;
+};
+
+Prediction Predict(const Session& session) {
+  Prediction p;
+  char line[512];
+  p.calls.push_back("Open");
+  if (session.openResult != 0) {
+    p.out = "Quillterm: Failed to connect to VersalogicMMPEEAX Analog Input Module\n";
+    p.status = 255;
+    return p;
+  }
+  const int type = session.adcType & 0xFF;
+  std::snprintf(line, sizeof line,
+                "Quillterm: Successfully Connected, Welcome to the TOLVA MMPEEAX Command Line Utility.\n"
+                "Quillterm: Versalogic MMPEEAX v%d.%d rev %d | ADCType A%d \n",
+                session.version[0], session.version[1], session.version[2], type == 1 || type == 2 ? type : 0);
+  p.out = line;
+  p.calls.insert(p.calls.end(), {"GetVersion", "GetADCType"});
+  for (const char* code : {"0E", "4E", "1E", "5E", "2E", "6E", "3E", "7E"}) p.calls.push_back("Range 0x" + std::string(code) + " 8");
+  std::size_t reading = 0, level = 0;
+  bool failedBefore = false;
+  for (std::size_t next = 0;;) {
+    p.ends.emplace_back(p.out.size(), p.calls.size());
+    p.out += kMenu;
+    if (next == session.input.size()) {
+      if (failedBefore) break;
+      failedBefore = true;
+      p.out += "Incorrect input, try again, q to quit.\n\n";
+      continue;
+    }
+    failedBefore = false;
+    const char selection = session.input[next++];
+    if (selection == 'q') break;
+    if (selection == '1') {
+      double values[8];
+      for (int slot = 0; slot < 8; ++slot) {
+        std::snprintf(line, sizeof line, "Analog 0x%X%s 1", "04152637"[slot] - '0', "E");
+        p.calls.push_back(line);
+        values[slot] = session.readings.empty() ? 0.0 : session.readings[reading++ % session.readings.size()];
+      }
+      std::snprintf(line, sizeof line, "AIN VALUES: %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f\n",
+                    values[0], values[1], values[2], values[3], values[4], values[5], values[6], values[7]);
+      p.out += line;
+    } else if (selection >= '2' && selection <= '4') {
+      const int direction = selection == '4' ? 1 : 0;
+      for (int channel = 0; channel < 3; ++channel) p.calls.push_back("Direction " + std::to_string(channel) + " " + std::to_string(direction));
+      for (int channel = 0; channel < 3; ++channel) {
+        if (selection == '4') {
+          const int value = session.levels.empty() ? 0 : session.levels[level++ % session.levels.size()];
+          p.calls.push_back("GetLevel " + std::to_string(channel));
+          std::snprintf(line, sizeof line, "CHANNEL_%d LEVEL 0x%02X\n", channel + 1, value & 0xFF);
+          p.out += line;
+        } else {
+          p.calls.push_back("Level " + std::to_string(channel) + " " + (selection == '3' ? "1" : "0"));
+        }
+      }
+    }
+  }
+  p.out += kBye;
+  return p;
+}
+
+Session RandomSession(std::mt19937& random, std::size_t maxInput, const char* favoured) {
+  auto uniform = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+  Session s;
+  if (uniform(0, 9) == 0) s.openResult = std::vector<int>{1, -1, 255, 0x10000, uniform(1, 1000)}[uniform(0, 4)];
+  for (int& part : s.version) part = uniform(0, 255);
+  s.adcType = std::vector<int>{0, 1, 2, 3, 255, 0x101, 0x102, -1, uniform(-1000, 1000)}[uniform(0, 8)];
+  for (int i = uniform(0, 5); i > 0; --i) {
+    const double scale = std::vector<double>{1, 10, 1e6, 3e38}[uniform(0, 3)];
+    s.readings.push_back(static_cast<float>(std::uniform_real_distribution<double>(-scale, scale)(random)));
+  }
+  for (int i = uniform(0, 5); i > 0; --i) s.levels.push_back(uniform(0, 3) == 0 ? uniform(-100000, 100000) : uniform(0, 1));
+  const std::size_t length = std::uniform_int_distribution<std::size_t>(0, maxInput)(random);
+  const std::string weighted = std::string(favoured) + "\n\nq";
+  while (s.input.size() < length) {
+    s.input += uniform(0, 3) > 0 ? weighted[static_cast<std::size_t>(uniform(0, static_cast<int>(weighted.size()) - 1))]
+                                  : static_cast<char>(uniform(0, 255));
+  }
+  return s;
+}
+
+struct FakeRun {
+  explicit FakeRun(const Session& session, unsigned delayMicroseconds = 0) {
+    char path[] = "/tmp/quillterm-stress-XXXXXX";
+    close(mkstemp(path));
+    log = path;
+    char delay[32];
+    std::snprintf(delay, sizeof delay, " delay=%u", delayMicroseconds);
+    launch.argv = {QUILLTERM_FAKE_PROGRAM};
+    launch.environment = {"QUILLTERM_FAKE=" + session.Script() + delay, "QUILLTERM_FAKE_LOG=" + log};
+  }
+  ~FakeRun() {
+    unlink(log.c_str());
+    if (!input.empty()) unlink(input.c_str());
+  }
+  void InputFromFile(const std::string& bytes) {
+    char path[] = "/tmp/quillterm-script-XXXXXX";
+    close(mkstemp(path));
+    input = path;
+    std::ofstream(input, std::ios::binary) << bytes;
+    launch.stdinPath = input;
+  }
+  std::vector<std::string> Calls() const {
+    std::vector<std::string> calls;
+    std::ifstream in(log);
+    for (std::string line; std::getline(in, line);) calls.push_back(line);
+    return calls;
+  }
+  Launch launch;
+  std::string log, input;
+};
+
+bool StartsWith(const std::vector<std::string>& whole, const std::vector<std::string>& part) {
+  return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
+}
+
+TEST(Differential, RandomSessionsMatchTheModelExactly) {
+  std::mt19937 random(static_cast<unsigned>(Setting("QUILLTERM_SEED", 1)));
+  const int sessions = Setting("QUILLTERM_SESSIONS", 10000);
+  int failures = 0;
+  for (int i = 0; i < sessions && failures < 5; ++i) {
+    const Session session = RandomSession(random, 24, "1234");
+    const Prediction expected = Predict(session);
+    FakeRun run(session);
+    std::string out, err;
+    const int status = RunToEnd(run.launch, session.input, &out, &err);
+    const bool same = status == expected.status && out == expected.out && err.empty() && run.Calls() == expected.calls;
+    EXPECT_TRUE(same) << "session " << i << ": " << session.Script() << " input " << testing::PrintToString(session.input)
+                      << "\nstatus " << status << " out\n" << out << "\nexpected\n" << expected.out << err;
+    failures += same ? 0 : 1;
+  }
+  std::printf("%d sessions compared\n", sessions);
+}
+
+// Each run interrupts a long script once, at a random moment, and half of them while the
+// program is blocked writing to a pipe that nobody reads yet.
+TEST(Interrupts, AtRandomMomentsLoseNothingAndLeaveNoCommandHalfDone) {
+  std::mt19937 random(static_cast<unsigned>(Setting("QUILLTERM_SEED", 1)));
+  const int runs = Setting("QUILLTERM_INTERRUPTS", 200);
+  int survived = 0, whileBlocked = 0;
+  for (int i = 0; i < runs; ++i) {
+    Session session = RandomSession(random, 0, "");
+    session.openResult = 0;
+    while (session.input.size() < 3000) session.input += "1234\n"[random() % 5];
+    const Prediction expected = Predict(session);
+    FakeRun run(session, 20);
+    run.InputFromFile(session.input);
+    Child child(run.launch);
+    for (int wait = 0; wait < 1000 && run.Calls().empty(); ++wait) usleep(1000);  // the handler is in place
+    const bool blocked = i % 2 == 1;
+    if (!blocked) child.WaitFor("What is your selection? ", 1 + static_cast<int>(random() % 200));
+    usleep(static_cast<useconds_t>(random() % 60000));
+    child.Signal(SIGINT);
+    whileBlocked += blocked ? 1 : 0;
+    const int status = child.Finish();
+    const std::vector<std::string> calls = run.Calls();
+    SCOPED_TRACE("run " + std::to_string(i) + " with " + std::to_string(calls.size()) + " calls");
+    ASSERT_EQ(status, 2);
+    ASSERT_GE(child.out.size(), sizeof kBye - 1);
+    const std::string body = child.out.substr(0, child.out.size() - (sizeof kBye - 1));
+    ASSERT_EQ(child.out.substr(body.size()), kBye);
+    ASSERT_TRUE(StartsWith(expected.calls, calls));
+    // The calls stop where a selection ended, and everything printed up to there is out,
+    // then at most the menu that was on the screen when the interrupt came.
+    const bool cleanCut = std::any_of(expected.ends.begin(), expected.ends.end(), [&](const auto& end) {
+      const std::string upTo = expected.out.substr(0, end.first);
+      return end.second == calls.size() && (body == upTo || body == upTo + kMenu);
+    });
+    EXPECT_TRUE(cleanCut) << body.size() << " bytes out";
+    survived += HasFailure() ? 0 : 1;
+  }
+  std::printf("%d interrupts sent, %d while blocked writing, %d survived intact\n", runs, whileBlocked, survived);
+}
+
+}  // namespace
