@@ -136,7 +136,7 @@ bool WriteAll(const char* data, std::size_t size, bool stopOnSecondInterrupt) {
   Terminate(status);
 }
 
-extern "C" void OnInterrupt(int) {
+extern "C" void OnInterrupt(int /*signal*/) {
 #ifdef _WIN32
   signal(SIGINT, OnInterrupt);  // the runtime resets the handler before each call
 #endif
@@ -166,7 +166,7 @@ void InstallInterruptHandler() {
   sigaction(SIGINT, &action, nullptr);
   // A reader that goes away shows as a failed write, handled between commands, instead
   // of a silent kill in the middle of one.
-  signal(SIGPIPE, SIG_IGN);
+  (void)signal(SIGPIPE, SIG_IGN);
 #endif
 }
 
@@ -213,8 +213,8 @@ void ConfigureAnalogInputs(MmpeeaxModule& module) {
 void ReadAnalogInputs(MmpeeaxModule& module) {
   module.ReadAllAnalogInputs();
   const double* v = module.analogValues;
-  Print("AIN VALUES: %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f\n", v[0], v[1], v[2], v[3], v[4],
-        v[5], v[6], v[7]);
+  Print("AIN VALUES: %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f\n", v[0], v[1], v[2], v[3], v[4], v[5],
+        v[6], v[7]);
 }
 
 std::uint8_t DigitalCode(int channel) { return static_cast<std::uint8_t>(MmpeeaxModule::kFirstDigitalCode + channel); }
@@ -313,12 +313,12 @@ int MenuLoop(MmpeeaxModule& module, Input& input, std::uint8_t& level) {
 
 }  // namespace
 
-int main(int, char**) {
+int main(int /*argc*/, char** /*argv*/) {
   const ClosedStreams closed = OccupyClosedStreams();
   shared.outputFailed = closed.output;
   InstallInterruptHandler();
   // Lives as long as the process; the static keeps it reachable rather than leaked.
-  static MmpeeaxModule* const module = new MmpeeaxModule();
+  static auto* const module = new MmpeeaxModule();
   if (!module->IsConnected()) {
     Print("%s: Failed to connect to VersalogicMMPEEAX Analog Input Module\n", ProgramName);
     HonourInterrupt();

@@ -42,8 +42,8 @@ int MmpeeaxModule::GetADCType() {
 int MmpeeaxModule::GetInfoString(char* buffer, std::size_t size) const {
   if (buffer == nullptr || size == 0) return -1;
   const int designator = (adcType == 1 || adcType == 2) ? adcType : 0;
-  const int length = std::snprintf(buffer, size, "Versalogic MMPEEAX v%i.%i rev %i | ADCType A%i ",
-                                   versionMajor, versionMinor, versionRevision, designator);
+  const int length = std::snprintf(buffer, size, "Versalogic MMPEEAX v%i.%i rev %i | ADCType A%i ", versionMajor,
+                                   versionMinor, versionRevision, designator);
   return (length >= 0 && static_cast<std::size_t>(length) < size) ? 0 : -1;
 }
 

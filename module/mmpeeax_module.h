@@ -28,7 +28,7 @@ class MmpeeaxModule {
   MmpeeaxModule();
 
   int Open();
-  bool IsConnected() const;
+  [[nodiscard]] bool IsConnected() const;
   int ReadInfo();
   int GetVersion();
   int GetADCType();

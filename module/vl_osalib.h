@@ -18,7 +18,7 @@ extern "C" {
 
 /* The type of an analog reading as the library returns it; the one place to change
  * should the vendor's header declare it otherwise. */
-typedef float VSL_AnalogReading;
+typedef float VSL_AnalogReading; /* NOLINT(modernize-use-using): also a C header */
 
 VL_OSALIB_API int VSL_Open(void);
 VL_OSALIB_API int VSL_Close(void);

@@ -36,12 +36,12 @@ Module module;
 
 int Reject(const char* format, ...) __attribute__((format(printf, 1, 2)));
 int Reject(const char* format, ...) {
-  std::fputs("VL_OSALib simulator: rejected ", stderr);
+  char call[128];
   va_list arguments;
   va_start(arguments, format);
-  std::vfprintf(stderr, format, arguments);
+  (void)std::vsnprintf(call, sizeof call, format, arguments);
   va_end(arguments);
-  std::fputc('\n', stderr);
+  (void)std::fprintf(stderr, "VL_OSALib simulator: rejected %s\n", call);
   return -1;
 }
 
@@ -92,8 +92,7 @@ int VSL_GetADCType(void) {
 int VSL_ADCSetAnalogInputRange(unsigned char channel, unsigned char range) {
   const int n = AnalogInput(channel);
   if (!module.open || n < 0 || range != kRangeCode) {
-    return Reject("VSL_ADCSetAnalogInputRange(0x%02X, %u)%s", channel, range,
-                  module.open ? "" : ": not open");
+    return Reject("VSL_ADCSetAnalogInputRange(0x%02X, %u)%s", channel, range, module.open ? "" : ": not open");
   }
   module.rangeSet[n] = true;
   return 0;
@@ -103,7 +102,9 @@ VSL_AnalogReading VSL_ADCGetAnalogInput(unsigned char channel, unsigned char mod
   const int n = AnalogInput(channel);
   if (!module.open || n < 0 || mode != kReadMode || !module.rangeSet[n]) {
     Reject("VSL_ADCGetAnalogInput(0x%02X, %u)%s", channel, mode,
-           !module.open ? ": not open" : (n >= 0 && !module.rangeSet[n]) ? ": range not set" : "");
+           !module.open                      ? ": not open"
+           : (n >= 0 && !module.rangeSet[n]) ? ": range not set"
+                                             : "");
     return std::nanf("");
   }
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - module.openedAt;
@@ -112,8 +113,7 @@ VSL_AnalogReading VSL_ADCGetAnalogInput(unsigned char channel, unsigned char mod
 
 int VSL_DIOSetChannelDirection(unsigned char channel, unsigned char direction) {
   if (!module.open || channel > 2 || direction > 1) {
-    return Reject("VSL_DIOSetChannelDirection(%u, %u)%s", channel, direction,
-                  module.open ? "" : ": not open");
+    return Reject("VSL_DIOSetChannelDirection(%u, %u)%s", channel, direction, module.open ? "" : ": not open");
   }
   DigitalChannel& digital = module.digital[channel];
   digital.direction = direction;
@@ -123,8 +123,7 @@ int VSL_DIOSetChannelDirection(unsigned char channel, unsigned char direction) {
 
 int VSL_DIOSetChannelLevel(unsigned char channel, unsigned char level) {
   if (!module.open || channel > 2 || level > 1) {
-    return Reject("VSL_DIOSetChannelLevel(%u, %u)%s", channel, level,
-                  module.open ? "" : ": not open");
+    return Reject("VSL_DIOSetChannelLevel(%u, %u)%s", channel, level, module.open ? "" : ": not open");
   }
   DigitalChannel& digital = module.digital[channel];
   digital.latch = level;

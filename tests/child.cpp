@@ -26,7 +26,7 @@ int MillisecondsLeft(Clock::time_point deadline) {
   for (const std::string& arg : launch.argv) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   signal(SIGPIPE, SIG_DFL);
-  execv(argv[0], argv.data());
+  execvp(argv[0], argv.data());
   _exit(127);
 }
 
@@ -41,28 +41,28 @@ Child::Child(const Launch& launch) {
     input_ = output_ = master;
     return;
   }
-  int in[2], out[2], err[2];
-  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) std::abort();
+  int inPipe[2], outPipe[2], errPipe[2];
+  if (pipe(inPipe) != 0 || pipe(outPipe) != 0 || pipe(errPipe) != 0) std::abort();
   pid_ = fork();
   if (pid_ == 0) {
     auto stream = [](const std::string& path, int pipeEnd, int flags) {
       return path.empty() ? pipeEnd : path == kClosed ? -1 : open(path.c_str(), flags);
     };
-    const int source = stream(launch.stdinPath, in[0], O_RDONLY);
-    const int sink = stream(launch.stdoutPath, out[1], O_WRONLY);
-    dup2(err[1], 2);
+    const int source = stream(launch.stdinPath, inPipe[0], O_RDONLY);
+    const int sink = stream(launch.stdoutPath, outPipe[1], O_WRONLY);
+    dup2(errPipe[1], 2);
     for (int fd : {0, 1}) close(fd);
     if (source >= 0) dup2(source, 0);
     if (sink >= 0) dup2(sink, 1);
     for (int fd = 3; fd < 64; ++fd) close(fd);
     Exec(launch);
   }
-  close(in[0]);
-  close(out[1]);
-  close(err[1]);
-  input_ = in[1];
-  output_ = out[0];
-  errors_ = err[0];
+  close(inPipe[0]);
+  close(outPipe[1]);
+  close(errPipe[1]);
+  input_ = inPipe[1];
+  output_ = outPipe[0];
+  errors_ = errPipe[0];
   if (!launch.stdinPath.empty()) CloseInput();
   if (!launch.stdoutPath.empty()) {
     close(output_);

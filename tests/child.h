@@ -14,7 +14,7 @@ struct Launch {
   std::string stdinPath;                 // read standard input from here instead of a pipe
   std::string stdoutPath;                // write standard output here instead of a pipe
   // Either path may be kClosed, to start the child with that stream closed.
-  bool terminal = false;                 // run on a pseudo-terminal
+  bool terminal = false;  // run on a pseudo-terminal
 };
 
 const char* const kClosed = "<closed>";

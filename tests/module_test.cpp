@@ -7,8 +7,8 @@
 #include "module/mmpeeax_module.h"
 #include "tests/fake_vendor.h"
 
-using testing::ElementsAre;
 using testing::Each;
+using testing::ElementsAre;
 using testing::IsEmpty;
 
 namespace {
@@ -106,8 +106,9 @@ TEST_F(ModuleTest, DigitalOperationsRefuseCodesOtherThan0x80To0x82WithoutAVendor
     if (code >= 0x80 && code <= 0x82) continue;
     std::uint8_t level = 7;
     const auto c = static_cast<std::uint8_t>(code);
-    EXPECT_EQ(module.DIOSetChannelDirection(c, 0) + module.DIOSetChannelLevel(c, 1) + module.DIOGetChannelLevel(c, &level),
-              -3)
+    EXPECT_EQ(
+        module.DIOSetChannelDirection(c, 0) + module.DIOSetChannelLevel(c, 1) + module.DIOGetChannelLevel(c, &level),
+        -3)
         << code;
     EXPECT_EQ(level, 7);
   }

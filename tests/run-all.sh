@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs every test: a plain build with warnings as errors, the same sources under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows cross build under wine.
+# Builds and runs every test: a plain build with warnings as errors (with the valgrind run
+# and the static checks), the same sources under AddressSanitizer and
+# UndefinedBehaviorSanitizer, a short fuzzing run, and the Windows cross build under wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -16,6 +17,12 @@ build() {  # folder, then cmake options
 
 build plain
 build sanitize -DQUILLTERM_SANITIZE=ON
+
+if command -v clang++ >/dev/null; then
+  CXX=clang++ build fuzz -DQUILLTERM_FUZZ=ON -DQUILLTERM_TESTS=OFF
+else
+  echo "SKIPPED: the fuzzing test, for want of clang++ (apt-get install clang libclang-rt-14-dev)" >&2
+fi
 
 wine=/usr/lib/wine/wine64
 if command -v x86_64-w64-mingw32-g++-posix >/dev/null && [ -x "$wine" ]; then

@@ -17,9 +17,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/child.h"
+#include "tests/target.h"
 
 namespace {
+
+const Target& target = Target::Get();
 
 int Setting(const char* name, int otherwise) {
   const char* value = std::getenv(name);
@@ -41,8 +43,8 @@ struct Session {
 
   std::string Script() const {
     char text[64];
-    std::snprintf(text, sizeof text, "open=%d version=%d,%d,%d adc=%d", openResult, version[0], version[1],
-                  version[2], adcType);
+    std::snprintf(text, sizeof text, "open=%d version=%d,%d,%d adc=%d", openResult, version[0], version[1], version[2],
+                  adcType);
     std::string script = text;
     auto list = [&](const char* key, auto values, const char* format) {
       if (values.empty()) return;
@@ -67,7 +69,17 @@ struct Prediction {
   std::vector<std::pair<std::size_t, std::size_t>> ends;
 };
 
+// What reaches the program on Windows, where input is read in text mode: CR LF arrives as
+// LF, and Ctrl-Z ends the input.
+std::string AsRead(std::string input) {
+  if (!target.windows) return input;
+  input = input.substr(0, input.find('\x1a'));
+  for (std::size_t at = input.find("\r\n"); at != std::string::npos; at = input.find("\r\n", at)) input.erase(at, 1);
+  return input;
+}
+
 Prediction Predict(const Session& session) {
+  const std::string input = AsRead(session.input);
   Prediction p;
   char line[512];
   p.calls.push_back("Open");
@@ -83,20 +95,21 @@ Prediction Predict(const Session& session) {
                 session.version[0], session.version[1], session.version[2], type == 1 || type == 2 ? type : 0);
   p.out = line;
   p.calls.insert(p.calls.end(), {"GetVersion", "GetADCType"});
-  for (const char* code : {"0E", "4E", "1E", "5E", "2E", "6E", "3E", "7E"}) p.calls.push_back("Range 0x" + std::string(code) + " 8");
+  for (const char* code : {"0E", "4E", "1E", "5E", "2E", "6E", "3E", "7E"})
+    p.calls.push_back("Range 0x" + std::string(code) + " 8");
   std::size_t reading = 0, level = 0;
   bool failedBefore = false;
   for (std::size_t next = 0;;) {
     p.ends.emplace_back(p.out.size(), p.calls.size());
     p.out += kMenu;
-    if (next == session.input.size()) {
+    if (next == input.size()) {
       if (failedBefore) break;
       failedBefore = true;
       p.out += "Incorrect input, try again, q to quit.\n\n";
       continue;
     }
     failedBefore = false;
-    const char selection = session.input[next++];
+    const char selection = input[next++];
     if (selection == 'q') break;
     if (selection == '1') {
       double values[8];
@@ -110,7 +123,8 @@ Prediction Predict(const Session& session) {
       p.out += line;
     } else if (selection >= '2' && selection <= '4') {
       const int direction = selection == '4' ? 1 : 0;
-      for (int channel = 0; channel < 3; ++channel) p.calls.push_back("Direction " + std::to_string(channel) + " " + std::to_string(direction));
+      for (int channel = 0; channel < 3; ++channel)
+        p.calls.push_back("Direction " + std::to_string(channel) + " " + std::to_string(direction));
       for (int channel = 0; channel < 3; ++channel) {
         if (selection == '4') {
           const int value = session.levels.empty() ? 0 : session.levels[level++ % session.levels.size()];
@@ -137,46 +151,16 @@ Session RandomSession(std::mt19937& random, std::size_t maxInput, const char* fa
     const double scale = std::vector<double>{1, 10, 1e6, 3e38}[uniform(0, 3)];
     s.readings.push_back(static_cast<float>(std::uniform_real_distribution<double>(-scale, scale)(random)));
   }
-  for (int i = uniform(0, 5); i > 0; --i) s.levels.push_back(uniform(0, 3) == 0 ? uniform(-100000, 100000) : uniform(0, 1));
+  for (int i = uniform(0, 5); i > 0; --i)
+    s.levels.push_back(uniform(0, 3) == 0 ? uniform(-100000, 100000) : uniform(0, 1));
   const std::size_t length = std::uniform_int_distribution<std::size_t>(0, maxInput)(random);
   const std::string weighted = std::string(favoured) + "\n\nq";
   while (s.input.size() < length) {
     s.input += uniform(0, 3) > 0 ? weighted[static_cast<std::size_t>(uniform(0, static_cast<int>(weighted.size()) - 1))]
-                                  : static_cast<char>(uniform(0, 255));
+                                 : static_cast<char>(uniform(0, 255));
   }
   return s;
 }
-
-struct FakeRun {
-  explicit FakeRun(const Session& session, unsigned delayMicroseconds = 0) {
-    char path[] = "/tmp/quillterm-stress-XXXXXX";
-    close(mkstemp(path));
-    log = path;
-    char delay[32];
-    std::snprintf(delay, sizeof delay, " delay=%u", delayMicroseconds);
-    launch.argv = {QUILLTERM_FAKE_PROGRAM};
-    launch.environment = {"QUILLTERM_FAKE=" + session.Script() + delay, "QUILLTERM_FAKE_LOG=" + log};
-  }
-  ~FakeRun() {
-    unlink(log.c_str());
-    if (!input.empty()) unlink(input.c_str());
-  }
-  void InputFromFile(const std::string& bytes) {
-    char path[] = "/tmp/quillterm-script-XXXXXX";
-    close(mkstemp(path));
-    input = path;
-    std::ofstream(input, std::ios::binary) << bytes;
-    launch.stdinPath = input;
-  }
-  std::vector<std::string> Calls() const {
-    std::vector<std::string> calls;
-    std::ifstream in(log);
-    for (std::string line; std::getline(in, line);) calls.push_back(line);
-    return calls;
-  }
-  Launch launch;
-  std::string log, input;
-};
 
 bool StartsWith(const std::vector<std::string>& whole, const std::vector<std::string>& part) {
   return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
@@ -189,12 +173,15 @@ TEST(Differential, RandomSessionsMatchTheModelExactly) {
   for (int i = 0; i < sessions && failures < 5; ++i) {
     const Session session = RandomSession(random, 24, "1234");
     const Prediction expected = Predict(session);
-    FakeRun run(session);
+    FakeRun run(session.Script());
     std::string out, err;
     const int status = RunToEnd(run.launch, session.input, &out, &err);
-    const bool same = status == expected.status && out == expected.out && err.empty() && run.Calls() == expected.calls;
-    EXPECT_TRUE(same) << "session " << i << ": " << session.Script() << " input " << testing::PrintToString(session.input)
-                      << "\nstatus " << status << " out\n" << out << "\nexpected\n" << expected.out << err;
+    const bool same =
+        status == expected.status && out == target.Lines(expected.out) && err.empty() && run.Calls() == expected.calls;
+    EXPECT_TRUE(same) << "session " << i << ": " << session.Script() << " input "
+                      << testing::PrintToString(session.input) << "\nstatus " << status << " out\n"
+                      << out << "\nexpected\n"
+                      << expected.out << err;
     failures += same ? 0 : 1;
   }
   std::printf("%d sessions compared\n", sessions);
@@ -211,12 +198,12 @@ TEST(Interrupts, AtRandomMomentsLoseNothingAndLeaveNoCommandHalfDone) {
     session.openResult = 0;
     while (session.input.size() < 3000) session.input += "1234\n"[random() % 5];
     const Prediction expected = Predict(session);
-    FakeRun run(session, 20);
+    FakeRun run(session.Script() + " delay=20");
     run.InputFromFile(session.input);
     Child child(run.launch);
     for (int wait = 0; wait < 1000 && run.Calls().empty(); ++wait) usleep(1000);  // the handler is in place
     const bool blocked = i % 2 == 1;
-    if (!blocked) child.WaitFor("What is your selection? ", 1 + static_cast<int>(random() % 200));
+    if (!blocked) (void)child.WaitFor("What is your selection? ", 1 + static_cast<int>(random() % 200));
     usleep(static_cast<useconds_t>(random() % 60000));
     child.Signal(SIGINT);
     whileBlocked += blocked ? 1 : 0;
@@ -224,15 +211,16 @@ TEST(Interrupts, AtRandomMomentsLoseNothingAndLeaveNoCommandHalfDone) {
     const std::vector<std::string> calls = run.Calls();
     SCOPED_TRACE("run " + std::to_string(i) + " with " + std::to_string(calls.size()) + " calls");
     ASSERT_EQ(status, 2);
-    ASSERT_GE(child.out.size(), sizeof kBye - 1);
-    const std::string body = child.out.substr(0, child.out.size() - (sizeof kBye - 1));
-    ASSERT_EQ(child.out.substr(body.size()), kBye);
+    ASSERT_GE(child.out.size(), sizeof kBye);
+    const std::string bye = target.Lines(kBye);
+    const std::string body = child.out.substr(0, child.out.size() - bye.size());
+    ASSERT_EQ(child.out.substr(body.size()), bye);
     ASSERT_TRUE(StartsWith(expected.calls, calls));
     // The calls stop where a selection ended, and everything printed up to there is out,
     // then at most the menu that was on the screen when the interrupt came.
     const bool cleanCut = std::any_of(expected.ends.begin(), expected.ends.end(), [&](const auto& end) {
-      const std::string upTo = expected.out.substr(0, end.first);
-      return end.second == calls.size() && (body == upTo || body == upTo + kMenu);
+      const std::string upTo = target.Lines(expected.out.substr(0, end.first));
+      return end.second == calls.size() && (body == upTo || body == upTo + target.Lines(kMenu));
     });
     EXPECT_TRUE(cleanCut) << body.size() << " bytes out";
     survived += HasFailure() ? 0 : 1;

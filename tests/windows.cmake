@@ -14,6 +14,7 @@ target_link_options(quillterm_fake PRIVATE -static)
 set_target_properties(quillterm_fake PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/fake)
 
 set(QUILLTERM_HOST_E2E_TEST "" CACHE FILEPATH "The native build's e2e_test, which drives the Windows executables")
+get_filename_component(host_tests ${QUILLTERM_HOST_E2E_TEST} DIRECTORY)
 if(NOT CMAKE_CROSSCOMPILING_EMULATOR OR NOT QUILLTERM_HOST_E2E_TEST)
   message(WARNING "Windows tests left out: they need wine64 and QUILLTERM_HOST_E2E_TEST")
   return()
@@ -30,15 +31,18 @@ add_test(NAME wine_stop COMMAND sh -c "'${wine_folder}/wineserver' -k >/dev/null
 set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 120)
 set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
 
+# Each wine process takes some 30 ms to start: fewer random sessions than natively.
 add_test(NAME e2e_windows COMMAND ${QUILLTERM_HOST_E2E_TEST})
+add_test(NAME stress_windows COMMAND ${host_tests}/stress_test)
 set(program "$<$<NOT:$<BOOL:${QUILLTERM_VENDOR_LIBRARY}>>:$<TARGET_FILE:quillterm>>")
-set_tests_properties(wine_start wine_stop e2e_windows PROPERTIES ENVIRONMENT "${wine_environment}")
-set_property(TEST e2e_windows APPEND PROPERTY ENVIRONMENT
+set_tests_properties(wine_start wine_stop e2e_windows stress_windows PROPERTIES ENVIRONMENT "${wine_environment}")
+set_property(TEST e2e_windows stress_windows APPEND PROPERTY ENVIRONMENT
   QUILLTERM_E2E_WINDOWS=1
   QUILLTERM_E2E_EMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}
   QUILLTERM_E2E_FAKE=$<TARGET_FILE:quillterm_fake>
   QUILLTERM_E2E_PROGRAM=${program})
-set_tests_properties(e2e_windows PROPERTIES FIXTURES_REQUIRED wine LABELS "e2e;windows" TIMEOUT 600
+set_property(TEST stress_windows APPEND PROPERTY ENVIRONMENT QUILLTERM_SESSIONS=500 QUILLTERM_INTERRUPTS=40)
+set_tests_properties(e2e_windows stress_windows PROPERTIES FIXTURES_REQUIRED wine LABELS "e2e;windows" TIMEOUT 600
   RESOURCE_LOCK wine_console)
 
 add_test(NAME windows_package

@@ -1,0 +1,41 @@
+// What the end-to-end tests run, and one run of it against the scripted fake.
+#ifndef QUILLTERM_TESTS_TARGET_H
+#define QUILLTERM_TESTS_TARGET_H
+
+#include <string>
+#include <vector>
+
+#include "tests/child.h"
+
+// By default the native builds; a cross build of the program is named by
+// QUILLTERM_E2E_FAKE and QUILLTERM_E2E_PROGRAM and run through QUILLTERM_E2E_EMULATOR,
+// which may be a command with options, such as valgrind's.
+struct Target {
+  std::string emulator;
+  std::string fake;
+  std::string program;  // empty when the program is linked to a vendor library
+  bool windows = false;
+
+  static const Target& Get();
+  std::vector<std::string> Command(const std::string& path) const;
+  // Windows writes its line ends as CR LF.
+  std::string Lines(const std::string& text) const;
+};
+
+// The program against the fake, with the fake's record of the calls it got.
+struct FakeRun {
+  explicit FakeRun(const std::string& script, bool terminal = false, std::vector<std::string> args = {});
+  ~FakeRun();
+  FakeRun(const FakeRun&) = delete;
+  FakeRun& operator=(const FakeRun&) = delete;
+
+  void InputFromFile(const std::string& bytes);
+  std::vector<std::string> Calls() const;
+  bool AwaitCalls(std::size_t count) const;
+
+  Launch launch;
+  std::string log;
+  std::string input;
+};
+
+#endif
