@@ -18,7 +18,7 @@ struct Script {
   int hangAt = 0;  // the call of this number (from 1) logs "Hang" and never returns
 };
 
-// Set by unit tests directly; a program linked with the fake reads it from QUILLTERM_FAKE
+// Set by unit tests directly, which read `calls`; a program linked with the fake reads it from QUILLTERM_FAKE
 // ("open=1 version=1.2.3 adc=2 readings=1.5,-2 levels=0,1 delay=100 hang=12") and appends each
 // call as a line to the file named by QUILLTERM_FAKE_LOG.
 extern Script script;
