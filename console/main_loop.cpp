@@ -133,6 +133,11 @@ bool WriteAll(const char* data, std::size_t size, bool stopOnSecondInterrupt) {
 // Called from the main loop only; the interrupt handler takes its own path to Terminate.
 [[noreturn]] void TerminateProgram(int status) {
   Enter(kWorking, kTerminating);
+#ifdef _WIN32
+  // The runtime's interrupt thread may still be winding down; a process ended under it has
+  // been seen (under wine) to die by a kill instead of exiting with its status.
+  if (shared.interrupts.load() > 0) Sleep(20);
+#endif
   Terminate(status);
 }
 

@@ -20,13 +20,14 @@ if(NOT CMAKE_CROSSCOMPILING_EMULATOR OR NOT QUILLTERM_HOST_E2E_TEST)
   return()
 endif()
 
-# One wine server for the whole run, started and warmed up once in a prefix of our own;
+# One wine server for the whole run (or the one already running there), started and
+# warmed up once in a prefix of our own;
 # without it every test would pay for starting one.
 set(wine_environment
   WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d)
 get_filename_component(wine_folder ${CMAKE_CROSSCOMPILING_EMULATOR} DIRECTORY)
 add_test(NAME wine_start COMMAND sh -c
-  "mkdir -p \"$WINEPREFIX\" && '${wine_folder}/wineserver' -p >/dev/null 2>&1 </dev/null && '${CMAKE_CROSSCOMPILING_EMULATOR}' wineboot --init >/dev/null 2>&1")
+  "mkdir -p \"$WINEPREFIX\" && '${wine_folder}/wineserver' -p >/dev/null 2>&1 </dev/null; '${CMAKE_CROSSCOMPILING_EMULATOR}' wineboot --init >/dev/null 2>&1")
 add_test(NAME wine_stop COMMAND sh -c "'${wine_folder}/wineserver' -k >/dev/null 2>&1; true")
 set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 120)
 set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
