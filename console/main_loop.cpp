@@ -57,23 +57,30 @@ void AwaitInterruptAfterFailedRead() {}
 }
 #endif
 
-// Which of standard input and output the program was started with closed. A closed one is
-// given /dev/null at once, so that no file the vendor library opens can take its number
-// and be read as selections or written over with output; it still counts as failed.
+// Which of standard input and output the program was started with closed.
 struct ClosedStreams {
   bool input = false;
   bool output = false;
 };
 
-ClosedStreams OccupyClosedStreams() {
+ClosedStreams PrepareStandardStreams() {
   ClosedStreams closed;
-#ifndef _WIN32
+#ifdef _WIN32
+  _setmode(0, _O_TEXT);  // a console line ends in CR LF; text mode hands over LF alone
+  _setmode(1, _O_TEXT);
+#else
+  // A closed one is given /dev/null at once, so that no file the vendor library opens can
+  // take its number and be read as selections or written over with output; it still
+  // counts as failed.
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
     if (open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd) continue;
     if (fd == 0) closed.input = true;
     if (fd == 1) closed.output = true;
   }
+  // A reader that goes away shows as a failed write, handled between commands, instead
+  // of a silent kill in the middle of one.
+  (void)signal(SIGPIPE, SIG_IGN);
 #endif
   return closed;
 }
@@ -160,8 +167,6 @@ extern "C" void OnInterrupt(int /*signal*/) {
 
 void InstallInterruptHandler() {
 #ifdef _WIN32
-  _setmode(0, _O_TEXT);  // a console line ends in CR LF; text mode hands over LF alone
-  _setmode(1, _O_TEXT);
   signal(SIGINT, OnInterrupt);
 #else
   struct sigaction action {};
@@ -169,9 +174,6 @@ void InstallInterruptHandler() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;
   sigaction(SIGINT, &action, nullptr);
-  // A reader that goes away shows as a failed write, handled between commands, instead
-  // of a silent kill in the middle of one.
-  (void)signal(SIGPIPE, SIG_IGN);
 #endif
 }
 
@@ -319,7 +321,7 @@ int MenuLoop(MmpeeaxModule& module, Input& input, std::uint8_t& level) {
 }  // namespace
 
 int main(int /*argc*/, char** /*argv*/) {
-  const ClosedStreams closed = OccupyClosedStreams();
+  const ClosedStreams closed = PrepareStandardStreams();
   shared.outputFailed = closed.output;
   InstallInterruptHandler();
   // Lives as long as the process; the static keeps it reachable rather than leaked.
