@@ -5,12 +5,9 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
