@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -130,10 +131,10 @@ bool WriteAll(const char* data, std::size_t size, bool stopOnSecondInterrupt) {
 }
 
 // Only for the side that moved the state to kTerminating. Nobody is writing the buffer
-// then, so what lies below outLength is exactly what has not gone out yet.
-[[noreturn]] void Terminate(int status) {
+// out then, so what lies below outLength is exactly what has not gone out yet.
+[[noreturn]] void Terminate(int status, bool lineInBuffer) {
   WriteAll(shared.out, shared.outLength.load(), false);
-  WriteAll(kTerminationLine, sizeof kTerminationLine - 1, false);
+  if (!lineInBuffer) WriteAll(kTerminationLine, sizeof kTerminationLine - 1, false);
   _exit(status);
 }
 
@@ -145,7 +146,17 @@ bool WriteAll(const char* data, std::size_t size, bool stopOnSecondInterrupt) {
   // been seen (under wine) to die by a kill instead of exiting with its status.
   if (shared.interrupts.load() > 0) Sleep(20);
 #endif
-  Terminate(status);
+  // The handler leaves the buffer alone from here on, so the last line can join the rest
+  // and go out in the same write. (The handler itself never adds to it: on Windows the
+  // main thread may be printing into it at that moment.)
+  const std::size_t length = shared.outLength.load();
+  const std::size_t lineLength = sizeof kTerminationLine - 1;
+  const bool fits = length + lineLength <= sizeof shared.out;
+  if (fits) {
+    std::memcpy(shared.out + length, kTerminationLine, lineLength);
+    shared.outLength.store(length + lineLength);
+  }
+  Terminate(status, fits);
 }
 
 extern "C" void OnInterrupt(int /*signal*/) {
@@ -153,7 +164,7 @@ extern "C" void OnInterrupt(int /*signal*/) {
   signal(SIGINT, OnInterrupt);  // the runtime resets the handler before each call
 #endif
   const bool again = shared.interrupts.fetch_add(1) > 0;
-  if (Move(kWaiting, kTerminating) || (again && Move(kWorking, kTerminating))) Terminate(kInterruptedStatus);
+  if (Move(kWaiting, kTerminating) || (again && Move(kWorking, kTerminating))) Terminate(kInterruptedStatus, false);
 #ifdef _WIN32
   // A write in progress on the main thread cannot be made to return early here.
   if (again && shared.state.load() == kWriting) {

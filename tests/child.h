@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,11 @@ struct Launch {
 };
 
 const char* const kClosed = "<closed>";
+const char* const kPackets = "<packets>";
+
+// Every time limit below is multiplied by QUILLTERM_E2E_SLOWNESS (default 1), which the
+// build sets for a program run under valgrind, the sanitizers or wine.
+int Scaled(int milliseconds);
 
 class Child {
  public:
@@ -33,20 +39,25 @@ class Child {
   // Reads until the output holds `needle` `count` times; false on timeout or end of output.
   bool WaitFor(const std::string& needle, int count = 1, int timeoutMs = 5000);
   bool Exited(int timeoutMs);
+  // Whether a thread of the child is asleep in a write to a full pipe, within the time given.
+  bool BlockedWriting(int timeoutMs);
   // Closes input, reads all output and reaps: the exit status, 128 + signal if killed by one,
   // or -1 if it had to be killed at the deadline.
-  int Finish(int timeoutMs = 10000);
+  int Finish(int timeoutMs = 30000);
 
   std::string out;
   std::string err;
+  std::vector<std::size_t> writes;  // the size of each message, with kPackets
 
  private:
   bool Pump(int timeoutMs);
+  bool ExitedBy(std::chrono::steady_clock::time_point deadline);
   pid_t pid_ = -1;
   int input_ = -1;
   int output_ = -1;
   int errors_ = -1;
   int status_ = -1;
+  bool packets_ = false;
 };
 
 // Runs to the end with `input` on standard input.

@@ -22,6 +22,7 @@ int callsStarted = 0;
 // long run would otherwise grow without bound.
 bool keepInMemory = true;
 std::FILE* logFile = nullptr;
+std::string releasePath;
 
 template <typename T>
 std::vector<T> List(const std::string& text) {
@@ -38,6 +39,7 @@ void LoadFromEnvironment() {
   loaded = true;
   if (const char* path = std::getenv("QUILLTERM_FAKE_LOG")) {
     logFile = std::fopen(path, "ab");
+    releasePath = std::string(path) + ".go";
   }
   const char* text = std::getenv("QUILLTERM_FAKE");
   keepInMemory = text == nullptr;
@@ -51,7 +53,7 @@ void LoadFromEnvironment() {
     if (key == "delay") script.delayMicroseconds = static_cast<unsigned>(std::stoul(value));
     if (key == "readings") script.readings = List<float>(value);
     if (key == "levels") script.levels = List<int>(value);
-    if (key == "hang") script.hangAt = std::stoi(value);
+    if (key == "hold") script.holdAt = std::stoi(value);
     if (key == "version") {
       std::vector<int> parts = List<int>(value);
       for (std::size_t i = 0; i < 3 && i < parts.size(); ++i) script.version[i] = static_cast<unsigned char>(parts[i]);
@@ -69,9 +71,15 @@ void Log(const char* line) {
 
 // Called as each call completes, so that a log cut short by an interrupt holds whole calls.
 void Record(const char* format, unsigned first = 0, unsigned second = 0) {
-  if (++callsStarted == script.hangAt) {
-    Log("Hang");
-    std::this_thread::sleep_for(std::chrono::seconds(20));
+  if (++callsStarted == script.holdAt) {
+    Log("Hold");
+    for (;;) {
+      if (std::FILE* release = std::fopen(releasePath.c_str(), "rb")) {
+        std::fclose(release);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
   if (script.delayMicroseconds > 0) std::this_thread::sleep_for(std::chrono::microseconds(script.delayMicroseconds));
   char line[64];

@@ -54,6 +54,7 @@ FakeRun::FakeRun(const std::string& script, bool terminal, std::vector<std::stri
 
 FakeRun::~FakeRun() {
   unlink(log.c_str());
+  unlink((log + ".go").c_str());
   if (!input.empty()) unlink(input.c_str());
 }
 
@@ -73,9 +74,11 @@ std::vector<std::string> FakeRun::Calls() const {
 }
 
 bool FakeRun::AwaitCalls(std::size_t count) const {
-  for (int wait = 0; wait < 1000; ++wait) {
+  for (int waited = 0; waited < Scaled(10000); waited += 2) {
     if (Calls().size() >= count) return true;
-    usleep(5000);
+    usleep(2000);
   }
   return false;
 }
+
+void FakeRun::Release() const { std::ofstream(log + ".go").put('\n'); }

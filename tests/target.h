@@ -32,6 +32,8 @@ struct FakeRun {
   void InputFromFile(const std::string& bytes);
   std::vector<std::string> Calls() const;
   bool AwaitCalls(std::size_t count) const;
+  // Lets the call that the script holds go on.
+  void Release() const;
 
   Launch launch;
   std::string log;
