@@ -26,7 +26,7 @@ stage() {
     result=1
   fi
   # What the stress and fuzzing tests measured, which ctest shows only on failure.
-  grep -hE '^[0-9]+ (sessions compared|interrupts sent)|^stat::number_of_executed_units|^package session' \
+  grep -hE '^[0-9]+ (sessions compared|interrupts sent)|^stat::number_of_executed_units|^package session|^README commands' \
     "build-tests/$name/Testing/Temporary/LastTest.log" 2>/dev/null | sed "s/^/$name: /"
   local total bad skip
   total=$(sed -n 's/.* tests failed out of \([0-9]*\)$/\1/p' "$log")
@@ -46,8 +46,8 @@ skip() {  # name, reason
   summary+=("$(printf '%-9s skipped: %s' "$1" "$2")")
 }
 
-stage plain
-stage sanitize -DQUILLTERM_SANITIZE=ON
+stage plain -DQUILLTERM_TESTS=ON
+stage sanitize -DQUILLTERM_TESTS=ON -DQUILLTERM_SANITIZE=ON
 
 if command -v clang++ >/dev/null; then
   CXX=clang++ stage fuzz -DQUILLTERM_FUZZ=ON -DQUILLTERM_TESTS=OFF
@@ -61,7 +61,7 @@ if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || [ ! -x "$wine" ]; the
 elif [ ! -x build-tests/plain/e2e_test ]; then
   skip windows "the plain stage built no e2e_test to drive it"
 else
-  stage windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
+  stage windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release -DQUILLTERM_TESTS=ON \
     -DQUILLTERM_HOST_E2E_TEST="$PWD/build-tests/plain/e2e_test"
 fi
 

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Every build command that the README shows, copied from it and run as written, in order,
+# in a fresh copy of the sources, as a new user would; then what each should have made.
+# Placeholders stand for files a user brings: /path/to/libVL_OSALib.so is the simulated
+# module built as a shared library, /path/to/VL_OSALib.lib the stand-in DLL's import
+# library. The test command itself and the benchmark are not run from here.
+set -uo pipefail
+source=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+tree=$work/tree staged=$work/staged
+mkdir -p "$tree" "$work/vendor"
+(cd "$source" && git ls-files -z | xargs -0 cp --parents -t "$tree")
+failures=0 checks=0
+check() {  # description, then a command that must succeed
+  local what=$1
+  shift
+  checks=$((checks + 1))
+  if "$@" >"$work/check.log" 2>&1; then
+    echo "ok: $what"
+  else
+    failures=$((failures + 1))
+    echo "FAIL: $what"
+    sed 's/^/    /' "$work/check.log" | tail -n 30
+  fi
+}
+
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || {
+  echo "SKIPPED: the README's Windows commands need g++-mingw-w64-x86-64-posix"
+  exit 77
+}
+"${CXX:-c++}" -shared -fPIC -O2 -I"$tree" -Wl,-soname,libVL_OSALib.so -o "$work/vendor/libVL_OSALib.so" \
+  "$tree/simulator/vl_osalib_sim.cpp" || exit 1
+
+mapfile -t commands < <(sed -n 's/^    \(\(cmake\|man\) .*\)$/\1/p' "$source/README.md")
+[ "${#commands[@]}" -ge 8 ] || { echo "FAIL: only ${#commands[@]} commands found in the README"; exit 1; }
+for command in "${commands[@]}"; do
+  command=${command//\/path\/to\/libVL_OSALib.so/$work/vendor/libVL_OSALib.so}
+  command=${command//\/path\/to\/VL_OSALib.lib/$tree/build-windows/simulator/VL_OSALib.dll.a}
+  run() { cd "$tree" && printf 'q\n' | DESTDIR=$staged MANPAGER=cat bash -c "$command" >"$work/out.txt"; }
+  check "$command" run
+  case $command in
+    *"./build/quillterm")
+      check "the program ran to its termination line" grep -qx 'What is your selection? Program Terminating...' \
+        "$work/out.txt" ;;
+    "man "*)
+      check "the manual page reads without warnings" \
+        bash -c "cd '$tree' && [ -z \"\$(man --warnings -l doc/quillterm.1 2>&1 >/dev/null)\" ]" ;;
+  esac
+done
+
+installed=$staged/usr/local
+check "the install holds the program and its manual page" \
+  test -x "$installed/bin/quillterm" -a -f "$installed/share/man/man1/quillterm.1.gz"
+check "the installed program finds the vendor's library and runs" \
+  bash -c "ldd '$installed/bin/quillterm' | grep -q '$work/vendor/libVL_OSALib.so' &&
+           printf 'q\n' | '$installed/bin/quillterm' | grep -q 'Program Terminating'"
+check "the ZIP holds the program, the README, the licence and the stand-in DLL" \
+  bash -c "unzip -Z1 '$tree'/build-windows/quillterm-*-win64.zip | sort | tr '\n' ' ' |
+           grep -q 'LICENSE .*README.md .*quillterm.exe .*simulator/VL_OSALib.dll'"
+check "the program linked to an import library imports VL_OSALib.dll" \
+  bash -c "x86_64-w64-mingw32-objdump -p '$tree/build-windows-vendor/quillterm.exe' | grep -q 'DLL Name: VL_OSALib.dll'"
+if command -v lintian >/dev/null; then
+  check "lintian finds no error and no warning in the Debian package" \
+    bash -c "deb=\$(ls '$tree'/build-deb/quillterm_*.deb) && lintian \"\$deb\" >'$work/lintian.txt' 2>&1;
+             cat '$work/lintian.txt'; ! grep -q '^[EW]:' '$work/lintian.txt'"
+else
+  echo "SKIPPED: lintian is not installed (apt-get install lintian)"
+fi
+check "without GoogleTest the configure step says why the tests are left out" \
+  bash -c "cd '$tree' && cmake -S . -B build-no-gtest -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON |
+           grep -q 'tests left out, for want of GoogleTest'"
+check "asking for the tests without GoogleTest fails and says what to install" \
+  bash -c "cd '$tree' && ! out=\$(cmake -S . -B build-no-gtest-asked -DQUILLTERM_TESTS=ON \
+           -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON 2>&1) && grep -q 'libgtest-dev libgmock-dev' <<<\"\$out\""
+echo "README commands: $((checks - failures)) passed, $failures failed"
+[ "$failures" -eq 0 ]
