@@ -1,15 +1,7 @@
-# Cross-compiles for 64-bit Windows with Debian's mingw-w64 (posix thread model); the
-# tests run the executables under wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiles for 64-bit Windows with Debian's mingw-w64; the tests run the executables
+# under wine.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
 find_program(QUILLTERM_WINE NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
 if(QUILLTERM_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${QUILLTERM_WINE})

@@ -7,24 +7,14 @@
 // one write per wait.
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <stdlib.h>
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
+#include "console/platform.h"
+#include "module/compiler.h"
 #include "module/mmpeeax_module.h"
 
 namespace {
@@ -36,55 +26,6 @@ const char kMenu[] =
     "(3) Toggle ALL DIO HIGH\n(4) Read all DIO\nWhat is your selection? ";
 const char kTerminationLine[] = "Program Terminating...\n";
 const int kInterruptedStatus = 2;
-
-// The few platform services the console needs.
-#ifdef _WIN32
-int ReadInput(int fd, void* data, std::size_t size) { return _read(fd, data, static_cast<unsigned>(size)); }
-int WriteOutput(const void* data, std::size_t size) { return _write(1, data, static_cast<unsigned>(size)); }
-// Ctrl-C at a console also ends the read in progress, and the handler, on a thread of its
-// own, may not have been called yet: give it a moment before taking the read as failed.
-void AwaitInterruptAfterFailedRead() {
-  if (_isatty(0)) Sleep(50);
-}
-[[noreturn]] void Park() {
-  for (;;) Sleep(INFINITE);
-}
-#else
-ssize_t ReadInput(int fd, void* data, std::size_t size) { return read(fd, data, size); }
-ssize_t WriteOutput(const void* data, std::size_t size) { return write(STDOUT_FILENO, data, size); }
-void AwaitInterruptAfterFailedRead() {}
-[[noreturn]] void Park() {
-  for (;;) pause();
-}
-#endif
-
-// Which of standard input and output the program was started with closed.
-struct ClosedStreams {
-  bool input = false;
-  bool output = false;
-};
-
-ClosedStreams PrepareStandardStreams() {
-  ClosedStreams closed;
-#ifdef _WIN32
-  _setmode(0, _O_TEXT);  // a console line ends in CR LF; text mode hands over LF alone
-  _setmode(1, _O_TEXT);
-#else
-  // A closed one is given /dev/null at once, so that no file the vendor library opens can
-  // take its number and be read as selections or written over with output; it still
-  // counts as failed.
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
-    if (open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd) continue;
-    if (fd == 0) closed.input = true;
-    if (fd == 1) closed.output = true;
-  }
-  // A reader that goes away shows as a failed write, handled between commands, instead
-  // of a silent kill in the middle of one.
-  (void)signal(SIGPIPE, SIG_IGN);
-#endif
-  return closed;
-}
 
 // What the main thread is doing, as the interrupt handler sees it. On Windows the handler
 // runs on a thread of its own, so every change is a compare-and-swap: whichever side moves
@@ -114,14 +55,14 @@ bool Move(int from, int to) { return shared.state.compare_exchange_strong(from, 
 
 // For the main thread: a failed move means the handler is ending the program.
 void Enter(int from, int to) {
-  if (!Move(from, to)) Park();
+  if (!Move(from, to)) platform::Park();
 }
 
 // Writes all of it unless a second interrupt asks to stop. Safe in a signal handler.
 bool WriteAll(const char* data, std::size_t size, bool stopOnSecondInterrupt) {
   while (size > 0) {
     if (stopOnSecondInterrupt && shared.interrupts.load() > 1) return true;
-    const auto written = WriteOutput(data, size);
+    const long written = platform::WriteOutput(data, size);
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) return false;
     data += written;
@@ -135,17 +76,13 @@ bool WriteAll(const char* data, std::size_t size, bool stopOnSecondInterrupt) {
 [[noreturn]] void Terminate(int status, bool lineInBuffer) {
   WriteAll(shared.out, shared.outLength.load(), false);
   if (!lineInBuffer) WriteAll(kTerminationLine, sizeof kTerminationLine - 1, false);
-  _exit(status);
+  platform::Exit(status);
 }
 
 // Called from the main loop only; the interrupt handler takes its own path to Terminate.
 [[noreturn]] void TerminateProgram(int status) {
   Enter(kWorking, kTerminating);
-#ifdef _WIN32
-  // The runtime's interrupt thread may still be winding down; a process ended under it has
-  // been seen (under wine) to die by a kill instead of exiting with its status.
-  if (shared.interrupts.load() > 0) Sleep(20);
-#endif
+  if (shared.interrupts.load() > 0) platform::SettleAfterInterrupt();
   // The handler leaves the buffer alone from here on, so the last line can join the rest
   // and go out in the same write. (The handler itself never adds to it: on Windows the
   // main thread may be printing into it at that moment.)
@@ -160,32 +97,17 @@ bool WriteAll(const char* data, std::size_t size, bool stopOnSecondInterrupt) {
 }
 
 extern "C" void OnInterrupt(int /*signal*/) {
-#ifdef _WIN32
-  signal(SIGINT, OnInterrupt);  // the runtime resets the handler before each call
-#endif
+  platform::RearmInterruptHandler(OnInterrupt);
   const bool again = shared.interrupts.fetch_add(1) > 0;
   if (Move(kWaiting, kTerminating) || (again && Move(kWorking, kTerminating))) Terminate(kInterruptedStatus, false);
-#ifdef _WIN32
-  // A write in progress on the main thread cannot be made to return early here.
-  if (again && shared.state.load() == kWriting) {
+  // A write in progress on the main thread cannot be made to return early from a thread
+  // of our own.
+  if (platform::kInterruptOnOwnThread && again && shared.state.load() == kWriting) {
     WriteAll(kTerminationLine, sizeof kTerminationLine - 1, false);
-    _exit(kInterruptedStatus);
+    platform::Exit(kInterruptedStatus);
   }
-#endif
   // Otherwise the main thread ends the program when its command is done; while it is
-  // writing, a second interrupt makes the write return early (no SA_RESTART).
-}
-
-void InstallInterruptHandler() {
-#ifdef _WIN32
-  signal(SIGINT, OnInterrupt);
-#else
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;
-  sigaction(SIGINT, &action, nullptr);
-#endif
+  // writing, a second interrupt makes the write return early.
 }
 
 // Ends the program, status 2, if an interrupt came in while it was busy.
@@ -204,7 +126,7 @@ void Flush() {
   if (shared.interrupts.load() > 1) TerminateProgram(kInterruptedStatus);
 }
 
-void Print(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Print(const char* format, ...) QUILLTERM_PRINTF_FORMAT(1, 2);
 void Print(const char* format, ...) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     const std::size_t length = shared.outLength.load();
@@ -277,11 +199,11 @@ struct Input {
     }
     long got;
     do {
-      got = closed ? -1 : static_cast<long>(ReadInput(fd, data, sizeof data));
+      got = closed ? -1 : platform::ReadInput(fd, data, sizeof data);
     } while (got < 0 && errno == EINTR);
     Enter(kWaiting, kWorking);
     if (got <= 0) {
-      AwaitInterruptAfterFailedRead();
+      platform::AwaitInterruptAfterFailedRead();
       HonourInterrupt();
       return got == 0 ? kEndOfInput : kReadError;
     }
@@ -332,9 +254,9 @@ int MenuLoop(MmpeeaxModule& module, Input& input, std::uint8_t& level) {
 }  // namespace
 
 int main(int /*argc*/, char** /*argv*/) {
-  const ClosedStreams closed = PrepareStandardStreams();
+  const platform::ClosedStreams closed = platform::PrepareStandardStreams();
   shared.outputFailed = closed.output;
-  InstallInterruptHandler();
+  platform::InstallInterruptHandler(OnInterrupt);
   // Lives as long as the process; the static keeps it reachable rather than leaked.
   static auto* const module = new MmpeeaxModule();
   if (!module->IsConnected()) {

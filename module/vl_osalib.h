@@ -12,6 +12,14 @@
 #define VL_OSALIB_API
 #endif
 
+/* The calling convention of the nine functions, as the vendor's header declares it: empty
+ * for the platform's default (the only one on 64-bit Windows and Linux), or __stdcall for a
+ * 32-bit DLL built with it, set through the QUILLTERM_VENDOR_CALLING_CONVENTION cache
+ * variable, which also builds the stand-in DLL and the test fake to match. */
+#ifndef VSL_CALL
+#define VSL_CALL
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -20,15 +28,15 @@ extern "C" {
  * should the vendor's header declare it otherwise. */
 typedef float VSL_AnalogReading; /* NOLINT(modernize-use-using): also a C header */
 
-VL_OSALIB_API int VSL_Open(void);
-VL_OSALIB_API int VSL_Close(void);
-VL_OSALIB_API int VSL_GetVersion(unsigned char* major, unsigned char* minor, unsigned char* revision);
-VL_OSALIB_API int VSL_GetADCType(void);
-VL_OSALIB_API int VSL_ADCSetAnalogInputRange(unsigned char channel, unsigned char range);
-VL_OSALIB_API VSL_AnalogReading VSL_ADCGetAnalogInput(unsigned char channel, unsigned char mode);
-VL_OSALIB_API int VSL_DIOSetChannelDirection(unsigned char channel, unsigned char direction);
-VL_OSALIB_API int VSL_DIOSetChannelLevel(unsigned char channel, unsigned char level);
-VL_OSALIB_API int VSL_DIOGetChannelLevel(unsigned char channel);
+VL_OSALIB_API int VSL_CALL VSL_Open(void);
+VL_OSALIB_API int VSL_CALL VSL_Close(void);
+VL_OSALIB_API int VSL_CALL VSL_GetVersion(unsigned char* major, unsigned char* minor, unsigned char* revision);
+VL_OSALIB_API int VSL_CALL VSL_GetADCType(void);
+VL_OSALIB_API int VSL_CALL VSL_ADCSetAnalogInputRange(unsigned char channel, unsigned char range);
+VL_OSALIB_API VSL_AnalogReading VSL_CALL VSL_ADCGetAnalogInput(unsigned char channel, unsigned char mode);
+VL_OSALIB_API int VSL_CALL VSL_DIOSetChannelDirection(unsigned char channel, unsigned char direction);
+VL_OSALIB_API int VSL_CALL VSL_DIOSetChannelLevel(unsigned char channel, unsigned char level);
+VL_OSALIB_API int VSL_CALL VSL_DIOGetChannelLevel(unsigned char channel);
 
 #ifdef __cplusplus
 }

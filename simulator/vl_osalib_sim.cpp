@@ -8,7 +8,9 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <limits>
 
+#include "module/compiler.h"
 #include "module/vl_osalib.h"
 
 namespace {
@@ -34,7 +36,7 @@ struct Module {
 };
 Module module;
 
-int Reject(const char* format, ...) __attribute__((format(printf, 1, 2)));
+int Reject(const char* format, ...) QUILLTERM_PRINTF_FORMAT(1, 2);
 int Reject(const char* format, ...) {
   char call[128];
   va_list arguments;
@@ -59,7 +61,7 @@ double Waveform(int n, double seconds) {
 
 extern "C" {
 
-int VSL_Open(void) {
+int VSL_CALL VSL_Open(void) {
   if (module.open) return Reject("VSL_Open: already open");
   module = Module{};
   module.open = true;
@@ -67,13 +69,13 @@ int VSL_Open(void) {
   return 0;
 }
 
-int VSL_Close(void) {
+int VSL_CALL VSL_Close(void) {
   if (!module.open) return Reject("VSL_Close: not open");
   module.open = false;
   return 0;
 }
 
-int VSL_GetVersion(unsigned char* major, unsigned char* minor, unsigned char* revision) {
+int VSL_CALL VSL_GetVersion(unsigned char* major, unsigned char* minor, unsigned char* revision) {
   if (!module.open) return Reject("VSL_GetVersion: not open");
   if (major == nullptr || minor == nullptr || revision == nullptr) {
     return Reject("VSL_GetVersion: null output");
@@ -84,12 +86,12 @@ int VSL_GetVersion(unsigned char* major, unsigned char* minor, unsigned char* re
   return 0;
 }
 
-int VSL_GetADCType(void) {
+int VSL_CALL VSL_GetADCType(void) {
   if (!module.open) return Reject("VSL_GetADCType: not open");
   return kAdcType;
 }
 
-int VSL_ADCSetAnalogInputRange(unsigned char channel, unsigned char range) {
+int VSL_CALL VSL_ADCSetAnalogInputRange(unsigned char channel, unsigned char range) {
   const int n = AnalogInput(channel);
   if (!module.open || n < 0 || range != kRangeCode) {
     return Reject("VSL_ADCSetAnalogInputRange(0x%02X, %u)%s", channel, range, module.open ? "" : ": not open");
@@ -98,20 +100,20 @@ int VSL_ADCSetAnalogInputRange(unsigned char channel, unsigned char range) {
   return 0;
 }
 
-VSL_AnalogReading VSL_ADCGetAnalogInput(unsigned char channel, unsigned char mode) {
+VSL_AnalogReading VSL_CALL VSL_ADCGetAnalogInput(unsigned char channel, unsigned char mode) {
   const int n = AnalogInput(channel);
   if (!module.open || n < 0 || mode != kReadMode || !module.rangeSet[n]) {
     Reject("VSL_ADCGetAnalogInput(0x%02X, %u)%s", channel, mode,
            !module.open                      ? ": not open"
            : (n >= 0 && !module.rangeSet[n]) ? ": range not set"
                                              : "");
-    return std::nanf("");
+    return std::numeric_limits<VSL_AnalogReading>::quiet_NaN();
   }
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - module.openedAt;
   return static_cast<VSL_AnalogReading>(Waveform(n, elapsed.count()));
 }
 
-int VSL_DIOSetChannelDirection(unsigned char channel, unsigned char direction) {
+int VSL_CALL VSL_DIOSetChannelDirection(unsigned char channel, unsigned char direction) {
   if (!module.open || channel > 2 || direction > 1) {
     return Reject("VSL_DIOSetChannelDirection(%u, %u)%s", channel, direction, module.open ? "" : ": not open");
   }
@@ -121,7 +123,7 @@ int VSL_DIOSetChannelDirection(unsigned char channel, unsigned char direction) {
   return 0;
 }
 
-int VSL_DIOSetChannelLevel(unsigned char channel, unsigned char level) {
+int VSL_CALL VSL_DIOSetChannelLevel(unsigned char channel, unsigned char level) {
   if (!module.open || channel > 2 || level > 1) {
     return Reject("VSL_DIOSetChannelLevel(%u, %u)%s", channel, level, module.open ? "" : ": not open");
   }
@@ -131,7 +133,7 @@ int VSL_DIOSetChannelLevel(unsigned char channel, unsigned char level) {
   return 0;
 }
 
-int VSL_DIOGetChannelLevel(unsigned char channel) {
+int VSL_CALL VSL_DIOGetChannelLevel(unsigned char channel) {
   if (!module.open || channel > 2) {
     return Reject("VSL_DIOGetChannelLevel(%u)%s", channel, module.open ? "" : ": not open");
   }

@@ -1,10 +1,15 @@
 #include "tests/fake_vendor.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
-#include <thread>
+#include <cstring>
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "module/vl_osalib.h"
 
@@ -24,12 +29,33 @@ bool keepInMemory = true;
 std::FILE* logFile = nullptr;
 std::string releasePath;
 
+// Plain C parsing and sleeping: the fake is also built where only the header parts of the
+// C++ library are there (the MSVC-ABI build under wine).
+void SleepMicroseconds(unsigned microseconds) {
+#ifdef _WIN32
+  if (microseconds >= 1000) {
+    Sleep(microseconds / 1000);
+    return;
+  }
+  LARGE_INTEGER now, frequency, end;  // Sleep counts whole milliseconds at best
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&end);
+  end.QuadPart += frequency.QuadPart * microseconds / 1000000;
+  do {
+    QueryPerformanceCounter(&now);
+  } while (now.QuadPart < end.QuadPart);
+#else
+  usleep(microseconds);
+#endif
+}
+
 template <typename T>
-std::vector<T> List(const std::string& text) {
+std::vector<T> List(const char* text) {
   std::vector<T> values;
-  std::istringstream in(text);
-  for (std::string item; std::getline(in, item, ',');) values.push_back(static_cast<T>(std::stod(item)));
-  return values;
+  for (char* end = nullptr;; text = end + 1) {
+    values.push_back(static_cast<T>(std::strtod(text, &end)));
+    if (*end != ',') return values;
+  }
 }
 
 // A program under test takes its script from the environment, once.
@@ -43,18 +69,17 @@ void LoadFromEnvironment() {
   }
   const char* text = std::getenv("QUILLTERM_FAKE");
   keepInMemory = text == nullptr;
-  std::istringstream in(text != nullptr ? text : "");
-  for (std::string word; in >> word;) {
-    const std::size_t equals = word.find('=');
-    const std::string key = word.substr(0, equals);
-    const std::string value = equals == std::string::npos ? "" : word.substr(equals + 1);
-    if (key == "open") script.openResult = std::stoi(value);
-    if (key == "adc") script.adcType = std::stoi(value);
-    if (key == "delay") script.delayMicroseconds = static_cast<unsigned>(std::stoul(value));
-    if (key == "readings") script.readings = List<float>(value);
-    if (key == "levels") script.levels = List<int>(value);
-    if (key == "hold") script.holdAt = std::stoi(value);
-    if (key == "version") {
+  for (const char* word = text; word != nullptr && *word != '\0'; word += std::strcspn(word, " ")) {
+    word += std::strspn(word, " ");
+    const char* value = std::strchr(word, '=') != nullptr ? std::strchr(word, '=') + 1 : "";
+    auto is = [&](const char* key) { return std::strncmp(word, key, std::strlen(key)) == 0; };
+    if (is("open=")) script.openResult = std::atoi(value);
+    if (is("adc=")) script.adcType = std::atoi(value);
+    if (is("delay=")) script.delayMicroseconds = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
+    if (is("readings=")) script.readings = List<float>(value);
+    if (is("levels=")) script.levels = List<int>(value);
+    if (is("hold=")) script.holdAt = std::atoi(value);
+    if (is("version=")) {
       std::vector<int> parts = List<int>(value);
       for (std::size_t i = 0; i < 3 && i < parts.size(); ++i) script.version[i] = static_cast<unsigned char>(parts[i]);
     }
@@ -78,10 +103,10 @@ void Record(const char* format, unsigned first = 0, unsigned second = 0) {
         std::fclose(release);
         break;
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      SleepMicroseconds(1000);
     }
   }
-  if (script.delayMicroseconds > 0) std::this_thread::sleep_for(std::chrono::microseconds(script.delayMicroseconds));
+  if (script.delayMicroseconds > 0) SleepMicroseconds(script.delayMicroseconds);
   char line[64];
   std::snprintf(line, sizeof line, format, first, second);
   Log(line);
@@ -103,18 +128,18 @@ using fake::script;
 
 extern "C" {
 
-int VSL_Open(void) {
+int VSL_CALL VSL_Open(void) {
   fake::LoadFromEnvironment();
   Record("Open");
   return script.openResult;
 }
 
-int VSL_Close(void) {
+int VSL_CALL VSL_Close(void) {
   Record("Close");
   return 0;
 }
 
-int VSL_GetVersion(unsigned char* major, unsigned char* minor, unsigned char* revision) {
+int VSL_CALL VSL_GetVersion(unsigned char* major, unsigned char* minor, unsigned char* revision) {
   *major = script.version[0];
   *minor = script.version[1];
   *revision = script.version[2];
@@ -122,33 +147,33 @@ int VSL_GetVersion(unsigned char* major, unsigned char* minor, unsigned char* re
   return 0;
 }
 
-int VSL_GetADCType(void) {
+int VSL_CALL VSL_GetADCType(void) {
   Record("GetADCType");
   return script.adcType;
 }
 
-int VSL_ADCSetAnalogInputRange(unsigned char channel, unsigned char range) {
+int VSL_CALL VSL_ADCSetAnalogInputRange(unsigned char channel, unsigned char range) {
   Record("Range 0x%02X %u", channel, range);
   return 0;
 }
 
-VSL_AnalogReading VSL_ADCGetAnalogInput(unsigned char channel, unsigned char mode) {
+VSL_AnalogReading VSL_CALL VSL_ADCGetAnalogInput(unsigned char channel, unsigned char mode) {
   Record("Analog 0x%02X %u", channel, mode);
   if (script.readings.empty()) return 0;
   return script.readings[fake::nextReading++ % script.readings.size()];
 }
 
-int VSL_DIOSetChannelDirection(unsigned char channel, unsigned char direction) {
+int VSL_CALL VSL_DIOSetChannelDirection(unsigned char channel, unsigned char direction) {
   Record("Direction %u %u", channel, direction);
   return 0;
 }
 
-int VSL_DIOSetChannelLevel(unsigned char channel, unsigned char level) {
+int VSL_CALL VSL_DIOSetChannelLevel(unsigned char channel, unsigned char level) {
   Record("Level %u %u", channel, level);
   return 0;
 }
 
-int VSL_DIOGetChannelLevel(unsigned char channel) {
+int VSL_CALL VSL_DIOGetChannelLevel(unsigned char channel) {
   Record("GetLevel %u", channel);
   if (script.levels.empty()) return 0;
   return script.levels[fake::nextLevel++ % script.levels.size()];

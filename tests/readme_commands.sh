@@ -25,15 +25,17 @@ check() {  # description, then a command that must succeed
   fi
 }
 
-command -v x86_64-w64-mingw32-g++-posix >/dev/null || {
-  echo "SKIPPED: the README's Windows commands need g++-mingw-w64-x86-64-posix"
-  exit 77
-}
+for tool in x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix clang-cl-14 lld-link-14 llvm-objdump-14; do
+  command -v "$tool" >/dev/null || {
+    echo "SKIPPED: the README's Windows commands need $tool (.ci/run installs every tool they need)"
+    exit 77
+  }
+done
 "${CXX:-c++}" -shared -fPIC -O2 -I"$tree" -Wl,-soname,libVL_OSALib.so -o "$work/vendor/libVL_OSALib.so" \
   "$tree/simulator/vl_osalib_sim.cpp" || exit 1
 
 mapfile -t commands < <(sed -n 's/^    \(\(cmake\|man\) .*\)$/\1/p' "$source/README.md")
-[ "${#commands[@]}" -ge 8 ] || { echo "FAIL: only ${#commands[@]} commands found in the README"; exit 1; }
+[ "${#commands[@]}" -ge 12 ] || { echo "FAIL: only ${#commands[@]} commands found in the README"; exit 1; }
 for command in "${commands[@]}"; do
   command=${command//\/path\/to\/libVL_OSALib.so/$work/vendor/libVL_OSALib.so}
   command=${command//\/path\/to\/VL_OSALib.lib/$tree/build-windows/simulator/VL_OSALib.dll.a}
@@ -58,8 +60,14 @@ check "the installed program finds the vendor's library and runs" \
 check "the ZIP holds the program, the README, the licence and the stand-in DLL" \
   bash -c "unzip -Z1 '$tree'/build-windows/quillterm-*-win64.zip | sort | tr '\n' ' ' |
            grep -q 'LICENSE .*README.md .*quillterm.exe .*simulator/VL_OSALib.dll'"
-check "the program linked to an import library imports VL_OSALib.dll" \
-  bash -c "x86_64-w64-mingw32-objdump -p '$tree/build-windows-vendor/quillterm.exe' | grep -q 'DLL Name: VL_OSALib.dll'"
+check "the 32-bit ZIP is there" test -f "$tree/build-windows-x86/quillterm-1.0.0-win32.zip"
+imports() { bash "$source/tests/windows_imports.sh" llvm-objdump-14 "$tree/$1/quillterm.exe" "${@:2}"; }
+check "the program linked to an import library imports the vendor functions" imports build-windows-vendor coff-x86-64
+check "the 32-bit program is one, and imports the vendor functions" imports build-windows-x86 coff-i386
+check "with __stdcall, it imports them by their decorated names" imports build-windows-x86-stdcall coff-i386 decorated
+check "the MSVC-ABI program imports only kernel32, ucrtbase and the vendor functions" \
+  bash -c "bash '$source/tests/windows_imports.sh' llvm-objdump-14 '$tree/build-msvc-abi/quillterm.exe' coff-x86-64 |
+           grep -q 'imports from: VL_OSALib.dll kernel32.dll ucrtbase.dll \$'"
 if command -v lintian >/dev/null; then
   check "lintian finds no error and no warning in the Debian package" \
     bash -c "deb=\$(ls '$tree'/build-deb/quillterm_*.deb) && lintian \"\$deb\" >'$work/lintian.txt' 2>&1;

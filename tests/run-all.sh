@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds and runs every test: a plain build with warnings as errors (with the valgrind run
-# and the static checks), the same sources under AddressSanitizer and
-# UndefinedBehaviorSanitizer, a short fuzzing run, and the Windows cross build under wine.
+# Builds and runs every test: a plain build with warnings as errors (with the valgrind run,
+# the static checks and the README's commands), the same sources under AddressSanitizer and
+# UndefinedBehaviorSanitizer, a short fuzzing run, the Windows cross build and the MSVC-ABI
+# build under wine, and the 32-bit Windows builds.
 # Every stage runs even when an earlier one failed; a line per stage sums them up at the
 # end, and the exit status is 1 if any failed.
 set -uo pipefail
@@ -26,7 +27,7 @@ stage() {
     result=1
   fi
   # What the stress and fuzzing tests measured, which ctest shows only on failure.
-  grep -hE '^[0-9]+ (sessions compared|interrupts sent)|^stat::number_of_executed_units|^package session|^README commands' \
+  grep -hE '^[0-9]+ (sessions compared|interrupts sent)|^stat::number_of_executed_units|^package session|^README commands|imports from|^from VL_OSALib' \
     "build-tests/$name/Testing/Temporary/LastTest.log" 2>/dev/null | sed "s/^/$name: /"
   local total bad skip
   total=$(sed -n 's/.* tests failed out of \([0-9]*\)$/\1/p' "$log")
@@ -37,13 +38,13 @@ stage() {
   passed=$((passed + total - bad - skip)) failed=$((failed + bad)) skipped=$((skipped + skip))
   local verdict=passed
   [ "$result" -eq 0 ] || verdict=failed
-  summary+=("$(printf '%-9s %s, %d tests (%d failed, %d skipped), %d s' "$name" "$verdict" "$total" "$bad" "$skip" \
+  summary+=("$(printf '%-13s %s, %d tests (%d failed, %d skipped), %d s' "$name" "$verdict" "$total" "$bad" "$skip" \
     $((SECONDS - start)))")
 }
 
 skip() {  # name, reason
   echo "SKIPPED: the $1 stage: $2" >&2
-  summary+=("$(printf '%-9s skipped: %s' "$1" "$2")")
+  summary+=("$(printf '%-13s skipped: %s' "$1" "$2")")
 }
 
 stage plain -DQUILLTERM_TESTS=ON
@@ -56,13 +57,33 @@ else
 fi
 
 wine=/usr/lib/wine/wine64
+host_tests=(-DQUILLTERM_TESTS=ON -DQUILLTERM_HOST_E2E_TEST="$PWD/build-tests/plain/e2e_test")
 if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || [ ! -x "$wine" ]; then
   skip windows "no g++-mingw-w64-x86-64-posix or wine64 (apt-get install g++-mingw-w64-x86-64-posix wine64)"
 elif [ ! -x build-tests/plain/e2e_test ]; then
   skip windows "the plain stage built no e2e_test to drive it"
 else
-  stage windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release -DQUILLTERM_TESTS=ON \
-    -DQUILLTERM_HOST_E2E_TEST="$PWD/build-tests/plain/e2e_test"
+  stage windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release "${host_tests[@]}"
+fi
+
+# The MSVC ABI: clang-cl and lld-link against wine's C runtime, run under wine.
+if ! command -v clang-cl-14 lld-link-14 llvm-lib-14 >/dev/null || [ ! -d /usr/include/wine/wine/msvcrt ] ||
+  [ ! -d /usr/lib/llvm-14/include/c++/v1 ] || [ ! -x "$wine" ]; then
+  skip msvc-abi "no clang-cl, lld-link, wine's headers or libc++'s (apt-get install clang-tools-14 lld-14 llvm-14 libwine-dev wine64-tools libc++-14-dev wine64)"
+elif [ ! -x build-tests/plain/e2e_test ]; then
+  skip msvc-abi "the plain stage built no e2e_test to drive it"
+else
+  stage msvc-abi -DCMAKE_TOOLCHAIN_FILE=cmake/clang-cl-wine-x86_64.cmake -DCMAKE_BUILD_TYPE=Release "${host_tests[@]}"
+fi
+
+# 32-bit Windows, built and its imports checked (wine64 runs no 32-bit programs), with the
+# platform's calling convention and with __stdcall.
+if command -v i686-w64-mingw32-g++-posix >/dev/null; then
+  stage win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -DCMAKE_BUILD_TYPE=Release -DQUILLTERM_TESTS=ON
+  stage win32-stdcall -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+    -DQUILLTERM_TESTS=ON -DQUILLTERM_VENDOR_CALLING_CONVENTION=__stdcall
+else
+  skip win32 "no g++-mingw-w64-i686-posix (apt-get install g++-mingw-w64-i686-posix)"
 fi
 
 echo

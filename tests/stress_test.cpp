@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -77,6 +78,18 @@ std::string AsRead(std::string input) {
   return input;
 }
 
+// Readings that lie exactly halfway between two outputs of %5.2f; they come from floats,
+// so the product below is exact. wine's ucrtbase rounds them away from zero, where glibc,
+// mingw-w64 and Windows' own UCRT round them to even: the model rounds as the runtime
+// under test does (QUILLTERM_E2E_TIES_AWAY), and counts them.
+int tiesMet = 0;
+double AsPrinted(double value) {
+  const double scaled = value * 200;
+  if (scaled != std::floor(scaled) || std::fmod(scaled, 2) == 0) return value;
+  ++tiesMet;
+  return target.tiesAway ? std::nextafter(value, value > 0 ? HUGE_VAL : -HUGE_VAL) : value;
+}
+
 Prediction Predict(const Session& session) {
   const std::string input = AsRead(session.input);
   Prediction p;
@@ -115,7 +128,8 @@ Prediction Predict(const Session& session) {
       for (int slot = 0; slot < 8; ++slot) {
         std::snprintf(line, sizeof line, "Analog 0x%X%s 1", "04152637"[slot] - '0', "E");
         p.calls.push_back(line);
-        values[slot] = session.readings.empty() ? 0.0 : session.readings[reading++ % session.readings.size()];
+        values[slot] =
+            AsPrinted(session.readings.empty() ? 0.0 : session.readings[reading++ % session.readings.size()]);
       }
       std::snprintf(line, sizeof line, "AIN VALUES: %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f\n",
                     values[0], values[1], values[2], values[3], values[4], values[5], values[6], values[7]);
@@ -170,25 +184,37 @@ bool StartsWith(const std::vector<std::string>& whole, const std::vector<std::st
   return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
 }
 
+// wine now and then fails to start a process at all: status 1, no output, and not one
+// vendor call, so none of the program's own code ran. Under wine such a session is run
+// once more, and counted.
 TEST(Differential, RandomSessionsMatchTheModelExactly) {
   std::mt19937 random(static_cast<unsigned>(Setting("QUILLTERM_SEED", 1)));
   const int sessions = Setting("QUILLTERM_SESSIONS", 10000);
-  int failures = 0;
+  int failures = 0, startsRetried = 0;
   for (int i = 0; i < sessions && failures < 5; ++i) {
     const Session session = RandomSession(random, 24, "1234");
     const Prediction expected = Predict(session);
-    FakeRun run(session.Script());
     std::string out, err;
-    const int status = RunToEnd(run.launch, session.input, &out, &err);
+    std::vector<std::string> calls;
+    int status = 0;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      FakeRun run(session.Script());
+      status = RunToEnd(run.launch, session.input, &out, &err);
+      calls = run.Calls();
+      if (!target.windows || attempt > 0 || status != 1 || !out.empty() || !err.empty() || !calls.empty()) break;
+      startsRetried += 1;
+    }
     const bool same =
-        status == expected.status && out == target.Lines(expected.out) && err.empty() && run.Calls() == expected.calls;
+        status == expected.status && out == target.Lines(expected.out) && err.empty() && calls == expected.calls;
     EXPECT_TRUE(same) << "session " << i << ": " << session.Script() << " input "
-                      << testing::PrintToString(session.input) << "\nstatus " << status << " out\n"
+                      << testing::PrintToString(session.input) << "\nstatus " << status << ", " << calls.size()
+                      << " calls, out\n"
                       << out << "\nexpected\n"
                       << expected.out << err;
     failures += same ? 0 : 1;
   }
-  std::printf("%d sessions compared\n", sessions);
+  std::printf("%d sessions compared, with %d readings halfway between two outputs; %d failed starts retried\n",
+              sessions, tiesMet, startsRetried);
 }
 
 // What is wrong with an interrupted run, or nothing. After one interrupt the calls stop

@@ -24,7 +24,8 @@ std::string TemporaryFile(const char* prefix) {
 const Target& Target::Get() {
   static const Target target{
       Environment("QUILLTERM_E2E_EMULATOR"), Environment("QUILLTERM_E2E_FAKE", QUILLTERM_FAKE_PROGRAM),
-      Environment("QUILLTERM_E2E_PROGRAM", QUILLTERM_PROGRAM), !Environment("QUILLTERM_E2E_WINDOWS").empty()};
+      Environment("QUILLTERM_E2E_PROGRAM", QUILLTERM_PROGRAM), !Environment("QUILLTERM_E2E_WINDOWS").empty(),
+      !Environment("QUILLTERM_E2E_TIES_AWAY").empty()};
   return target;
 }
 

@@ -15,6 +15,7 @@ struct Target {
   std::string fake;
   std::string program;  // empty when the program is linked to a vendor library
   bool windows = false;
+  bool tiesAway = false;  // its printf rounds exact halves away from zero (wine's ucrtbase)
 
   static const Target& Get();
   std::vector<std::string> Command(const std::string& path) const;

@@ -1,0 +1,95 @@
+#include "console/platform.h"
+
+#include <cerrno>
+#include <csignal>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <stdlib.h>
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace platform {
+
+#ifdef _WIN32
+
+const bool kInterruptOnOwnThread = true;
+
+ClosedStreams PrepareStandardStreams() {
+  _setmode(0, _O_TEXT);  // a console line ends in CR LF; text mode hands over LF alone
+  _setmode(1, _O_TEXT);
+  return ClosedStreams{};
+}
+
+void InstallInterruptHandler(InterruptHandler handler) { (void)signal(SIGINT, handler); }
+void RearmInterruptHandler(InterruptHandler handler) { (void)signal(SIGINT, handler); }
+
+long ReadInput(int fd, void* data, std::size_t size) { return _read(fd, data, static_cast<unsigned>(size)); }
+long WriteOutput(const void* data, std::size_t size) { return _write(1, data, static_cast<unsigned>(size)); }
+
+// Ctrl-C at a console also ends the read in progress, and the handler, on a thread of its
+// own, may not have been called yet: give it a moment before taking the read as failed.
+void AwaitInterruptAfterFailedRead() {
+  if (_isatty(0)) Sleep(50);
+}
+
+// The runtime's interrupt thread may still be winding down; a process ended under it has
+// been seen (under wine) to die by a kill instead of exiting with its status.
+void SettleAfterInterrupt() { Sleep(20); }
+
+void Park() {
+  for (;;) Sleep(INFINITE);
+}
+
+void Exit(int status) { _exit(status); }
+
+#else
+
+const bool kInterruptOnOwnThread = false;
+
+ClosedStreams PrepareStandardStreams() {
+  ClosedStreams closed;
+  // A closed one is given /dev/null at once, so that no file the vendor library opens can
+  // take its number and be read as selections or written over with output; it still
+  // counts as failed.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    if (open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd) continue;
+    if (fd == 0) closed.input = true;
+    if (fd == 1) closed.output = true;
+  }
+  // A reader that goes away shows as a failed write, handled between commands, instead
+  // of a silent kill in the middle of one.
+  (void)signal(SIGPIPE, SIG_IGN);
+  return closed;
+}
+
+// No SA_RESTART: a second interrupt must make a write blocked on a full pipe return early.
+void InstallInterruptHandler(InterruptHandler handler) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;
+  sigaction(SIGINT, &action, nullptr);
+}
+void RearmInterruptHandler(InterruptHandler /*handler*/) {}
+
+long ReadInput(int fd, void* data, std::size_t size) { return static_cast<long>(read(fd, data, size)); }
+long WriteOutput(const void* data, std::size_t size) { return static_cast<long>(write(STDOUT_FILENO, data, size)); }
+void AwaitInterruptAfterFailedRead() {}
+void SettleAfterInterrupt() {}
+
+void Park() {
+  for (;;) pause();
+}
+
+void Exit(int status) { _exit(status); }
+
+#endif
+
+}  // namespace platform
