@@ -71,7 +71,8 @@ void LoadFromEnvironment() {
   keepInMemory = text == nullptr;
   for (const char* word = text; word != nullptr && *word != '\0'; word += std::strcspn(word, " ")) {
     word += std::strspn(word, " ");
-    const char* value = std::strchr(word, '=') != nullptr ? std::strchr(word, '=') + 1 : "";
+    const char* equals = std::strpbrk(word, "= ");
+    const char* value = equals != nullptr && *equals == '=' ? equals + 1 : "";
     auto is = [&](const char* key) { return std::strncmp(word, key, std::strlen(key)) == 0; };
     if (is("open=")) script.openResult = std::atoi(value);
     if (is("adc=")) script.adcType = std::atoi(value);

@@ -36,11 +36,11 @@ done
 
 mapfile -t commands < <(sed -n 's/^    \(\(cmake\|man\) .*\)$/\1/p' "$source/README.md")
 [ "${#commands[@]}" -ge 12 ] || { echo "FAIL: only ${#commands[@]} commands found in the README"; exit 1; }
+run() { cd "$tree" && printf 'q\n' | DESTDIR=$staged MANPAGER=cat bash -c "$1" >"$work/out.txt"; }
 for command in "${commands[@]}"; do
   command=${command//\/path\/to\/libVL_OSALib.so/$work/vendor/libVL_OSALib.so}
   command=${command//\/path\/to\/VL_OSALib.lib/$tree/build-windows/simulator/VL_OSALib.dll.a}
-  run() { cd "$tree" && printf 'q\n' | DESTDIR=$staged MANPAGER=cat bash -c "$command" >"$work/out.txt"; }
-  check "$command" run
+  check "$command" run "$command"
   case $command in
     *"./build/quillterm")
       check "the program ran to its termination line" grep -qx 'What is your selection? Program Terminating...' \
