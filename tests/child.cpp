@@ -1,19 +1,7 @@
 #include "tests/child.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 namespace {
 
@@ -24,15 +12,7 @@ int MillisecondsLeft(Clock::time_point deadline) {
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
-[[noreturn]] void Exec(const Launch& launch) {
-  for (const std::string& assignment : launch.environment) putenv(const_cast<char*>(assignment.c_str()));
-  std::vector<char*> argv;
-  for (const std::string& arg : launch.argv) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  signal(SIGPIPE, SIG_DFL);
-  execvp(argv[0], argv.data());
-  _exit(127);
-}
+Clock::time_point In(int milliseconds) { return Clock::now() + std::chrono::milliseconds(Scaled(milliseconds)); }
 
 }  // namespace
 
@@ -44,121 +24,8 @@ int Scaled(int milliseconds) {
   return milliseconds * slowness;
 }
 
-Child::Child(const Launch& launch) {
-  signal(SIGPIPE, SIG_IGN);  // a child that stops reading must not kill the test
-  if (launch.terminal) {
-    int master = -1;
-    pid_ = forkpty(&master, nullptr, nullptr, nullptr);
-    if (pid_ == 0) Exec(launch);
-    input_ = output_ = master;
-    return;
-  }
-  int inPipe[2], outPipe[2], errPipe[2];
-  packets_ = launch.stdoutPath == kPackets;
-  const bool outputMade = packets_ ? socketpair(AF_UNIX, SOCK_SEQPACKET, 0, outPipe) == 0 : pipe(outPipe) == 0;
-  if (pipe(inPipe) != 0 || !outputMade || pipe(errPipe) != 0) std::abort();
-  pid_ = fork();
-  if (pid_ == 0) {
-    auto stream = [](const std::string& path, int pipeEnd, int flags) {
-      return path.empty() ? pipeEnd : path == kClosed ? -1 : open(path.c_str(), flags);
-    };
-    const int source = stream(launch.stdinPath, inPipe[0], O_RDONLY);
-    const int sink = stream(packets_ ? "" : launch.stdoutPath, outPipe[1], O_WRONLY);
-    dup2(errPipe[1], 2);
-    for (int fd : {0, 1}) close(fd);
-    if (source >= 0) dup2(source, 0);
-    if (sink >= 0) dup2(sink, 1);
-    for (int fd = 3; fd < 64; ++fd) close(fd);
-    Exec(launch);
-  }
-  close(inPipe[0]);
-  close(outPipe[1]);
-  close(errPipe[1]);
-  input_ = inPipe[1];
-  output_ = outPipe[0];
-  errors_ = errPipe[0];
-  if (!launch.stdinPath.empty()) CloseInput();
-  if (!launch.stdoutPath.empty() && !packets_) {
-    close(output_);
-    output_ = -1;
-  }
-}
-
-Child::~Child() {
-  if (status_ < 0 && pid_ > 0) {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-  CloseInput();
-  for (int fd : {output_, errors_}) {
-    if (fd >= 0) close(fd);
-  }
-}
-
-void Child::Send(const std::string& bytes) {
-  for (std::size_t sent = 0; sent < bytes.size();) {
-    const ssize_t n = write(input_, bytes.data() + sent, bytes.size() - sent);
-    if (n <= 0) return;
-    sent += static_cast<std::size_t>(n);
-  }
-}
-
-void Child::CloseInput() {
-  if (input_ >= 0 && input_ != output_) close(input_);
-  if (input_ != output_) input_ = -1;
-}
-
-void Child::CloseOutput() {
-  if (output_ >= 0 && output_ != input_) close(output_);
-  if (output_ != input_) output_ = -1;
-}
-
-// Returns once the child has taken the signal off its pending set, so that a second signal
-// of the same kind counts as one more rather than merging with the first; on Linux the
-// handler then runs before the child's own code goes on.
-void Child::Signal(int signal) const {
-  kill(pid_, signal);
-  const unsigned long long bit = 1ULL << (signal - 1);
-  const std::string status = "/proc/" + std::to_string(pid_) + "/status";
-  for (int waited = 0; waited < Scaled(10000); ++waited) {
-    std::ifstream in(status);
-    std::string line;
-    while (std::getline(in, line) && line.compare(0, 7, "ShdPnd:") != 0) {
-    }
-    if (line.empty() || (std::strtoull(line.c_str() + 7, nullptr, 16) & bit) == 0) return;
-    usleep(1000);
-  }
-}
-
-// Reads what is there within the time given; false once all output has ended.
-bool Child::Pump(int timeoutMs) {
-  pollfd fds[2] = {{output_, POLLIN, 0}, {errors_, POLLIN, 0}};
-  const int count = errors_ >= 0 ? 2 : 1;
-  if (output_ < 0 && errors_ < 0) return false;
-  if (poll(fds, static_cast<nfds_t>(count), timeoutMs) <= 0) return true;
-  bool open = false;
-  for (int i = 0; i < count; ++i) {
-    int& fd = i == 0 ? output_ : errors_;
-    if (fd < 0) continue;
-    if (fds[i].revents != 0) {
-      static char chunk[1 << 18];  // larger than any one message
-      const ssize_t n = read(fd, chunk, sizeof chunk);
-      if (n > 0) {
-        (i == 0 ? out : err).append(chunk, static_cast<std::size_t>(n));
-        if (i == 0 && packets_) writes.push_back(static_cast<std::size_t>(n));
-      } else {
-        if (fd == input_) input_ = -1;
-        close(fd);
-        fd = -1;
-      }
-    }
-    open = open || fd >= 0;
-  }
-  return open;
-}
-
 bool Child::WaitFor(const std::string& needle, int count, int timeoutMs) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(Scaled(timeoutMs));
+  const auto deadline = In(timeoutMs);
   auto occurrences = [&] {
     int found = 0;
     for (std::size_t at = out.find(needle); at != std::string::npos; at = out.find(needle, at + 1)) ++found;
@@ -170,56 +37,24 @@ bool Child::WaitFor(const std::string& needle, int count, int timeoutMs) {
   return true;
 }
 
-bool Child::Exited(int timeoutMs) { return ExitedBy(Clock::now() + std::chrono::milliseconds(Scaled(timeoutMs))); }
+bool Child::Exited(int timeoutMs) { return ExitedBy(In(timeoutMs)); }
 
-bool Child::ExitedBy(std::chrono::steady_clock::time_point deadline) {
-  int status = 0;
-  while (waitpid(pid_, &status, WNOHANG) == 0) {
+bool Child::ExitedBy(Clock::time_point deadline) {
+  while (!Reap()) {
     if (MillisecondsLeft(deadline) == 0) return false;
-    if (output_ >= 0 || errors_ >= 0) {
-      Pump(std::min(10, MillisecondsLeft(deadline)));
-    } else {
-      usleep(2000);
-    }
+    if (!Pump(std::min(10, MillisecondsLeft(deadline)))) Pause(2);
   }
-  status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return true;
-}
-
-// The kernel names where a sleeping thread waits: "pipe_write", or "anon_pipe_write" on
-// newer kernels. Under wine or valgrind the writing thread is one of several.
-bool Child::BlockedWriting(int timeoutMs) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(Scaled(timeoutMs));
-  const std::string tasks = "/proc/" + std::to_string(pid_) + "/task/";
-  const std::string pipeWrite = "pipe_write";
-  do {
-    DIR* folder = opendir(tasks.c_str());
-    for (dirent* task = folder != nullptr ? readdir(folder) : nullptr; task != nullptr; task = readdir(folder)) {
-      std::ifstream wchan(tasks + task->d_name + "/wchan");
-      const std::string where((std::istreambuf_iterator<char>(wchan)), std::istreambuf_iterator<char>());
-      if (where.size() >= pipeWrite.size() &&
-          where.compare(where.size() - pipeWrite.size(), pipeWrite.size(), pipeWrite) == 0) {
-        closedir(folder);
-        return true;
-      }
-    }
-    if (folder != nullptr) closedir(folder);
-    usleep(1000);
-  } while (MillisecondsLeft(deadline) > 0);
-  return false;
 }
 
 int Child::Finish(int timeoutMs) {
   CloseInput();
-  const auto deadline = Clock::now() + std::chrono::milliseconds(Scaled(timeoutMs));
+  const auto deadline = In(timeoutMs);
   while (MillisecondsLeft(deadline) > 0 && Pump(MillisecondsLeft(deadline))) {
   }
-  if (status_ < 0 && !ExitedBy(deadline)) {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    status_ = -1;
-    pid_ = -1;
-    return -1;
+  if (!ExitedBy(deadline)) {
+    Kill();
+    return kKilled;
   }
   return status_;
 }

@@ -1,9 +1,13 @@
-// Runs a program as a child process, through pipes or on a pseudo-terminal, with a
-// deadline on everything; the child is always reaped, killed first if need be.
+// Runs a program as a child process, through pipes or at a terminal, with a deadline on
+// everything; the child is always reaped, killed first if need be. One interface for both
+// platforms: child.cpp holds what they share, child_posix.cpp and child_windows.cpp how
+// each starts, feeds, reads, interrupts and reaps a child.
 #ifndef QUILLTERM_TESTS_CHILD_H
 #define QUILLTERM_TESTS_CHILD_H
 
+#ifndef _WIN32
 #include <sys/types.h>
+#endif
 
 #include <chrono>
 #include <string>
@@ -15,15 +19,28 @@ struct Launch {
   std::string stdinPath;                 // read standard input from here instead of a pipe
   std::string stdoutPath;                // write standard output here instead of a pipe
   // Either path may be kClosed, to start the child with that stream closed.
-  bool terminal = false;  // run on a pseudo-terminal
+  // At a terminal: a pseudo-terminal on POSIX; on Windows, input at this process's console
+  // (typed there by Send) and output through a pipe.
+  bool terminal = false;
 };
 
 const char* const kClosed = "<closed>";
-const char* const kPackets = "<packets>";
+const char* const kPackets = "<packets>";  // POSIX only: each write arrives as a message of its own
+#ifdef _WIN32
+const char* const kNullDevice = "NUL";
+#else
+const char* const kNullDevice = "/dev/null";
+#endif
+// What Finish returns for a child that had to be killed at the deadline: no exit status
+// on either platform.
+const int kKilled = -1000000;
 
 // Every time limit below is multiplied by QUILLTERM_E2E_SLOWNESS (default 1), which the
 // build sets for a program run under valgrind, the sanitizers or wine.
 int Scaled(int milliseconds);
+void Pause(int milliseconds);
+// A new empty file of the test's own, in the platform's folder for them.
+std::string TemporaryFile(const char* prefix);
 
 class Child {
  public:
@@ -32,17 +49,22 @@ class Child {
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
 
+  // At a terminal, as typed there; Ctrl-C among them interrupts.
   void Send(const std::string& bytes);
   void CloseInput();
   void CloseOutput();
-  void Signal(int signal) const;
+  // SIGINT, or Windows' Ctrl-C event. On POSIX it returns once the child has taken the
+  // signal (so that a second one is counted apart); on Windows the child's handler runs on
+  // a thread of its own a moment later.
+  void Interrupt();
   // Reads until the output holds `needle` `count` times; false on timeout or end of output.
   bool WaitFor(const std::string& needle, int count = 1, int timeoutMs = 5000);
   bool Exited(int timeoutMs);
-  // Whether a thread of the child is asleep in a write to a full pipe, within the time given.
+  // Whether the child is held in a write to a full pipe that this side has not read, within
+  // the time given: the kernel's word for it on Linux, the pipe's fill on Windows.
   bool BlockedWriting(int timeoutMs);
-  // Closes input, reads all output and reaps: the exit status, 128 + signal if killed by one,
-  // or -1 if it had to be killed at the deadline.
+  // Closes input, reads all output and reaps: the exit status (128 + signal if killed by
+  // one on POSIX), or kKilled if it had to be killed at the deadline.
   int Finish(int timeoutMs = 30000);
 
   std::string out;
@@ -50,14 +72,27 @@ class Child {
   std::vector<std::size_t> writes;  // the size of each message, with kPackets
 
  private:
+  // Reads what comes within the time given; false once all output has ended.
   bool Pump(int timeoutMs);
+  // Whether the child has ended, without waiting; if so, status_ holds its status.
+  bool Reap();
+  void Kill();
   bool ExitedBy(std::chrono::steady_clock::time_point deadline);
+  int status_ = kKilled;
+  bool reaped_ = false;
+#ifdef _WIN32
+  void* process_ = nullptr;
+  void* input_ = nullptr;
+  void* output_ = nullptr;
+  void* errors_ = nullptr;
+  bool console_ = false;
+#else
   pid_t pid_ = -1;
   int input_ = -1;
   int output_ = -1;
   int errors_ = -1;
-  int status_ = -1;
   bool packets_ = false;
+#endif
 };
 
 // Runs to the end with `input` on standard input.

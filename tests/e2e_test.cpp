@@ -2,10 +2,9 @@
 // vendor (and the simulated module); the fake's call log shows what the hardware saw.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -70,24 +69,28 @@ const std::vector<std::string> kAnalog = {"Analog 0x0E 1", "Analog 0x4E 1", "Ana
 // The program's output buffer, which the fill case below fills to the byte.
 const std::size_t kOutputBuffer = 1 << 16;
 
+// How a failed open ends: exit(-1), as eight bits on POSIX.
+const int kFailedOpen = target.windows ? -1 : 255;
+
 // Ordinary piped sessions are the differential test's; these are the surroundings that a
 // script or an operator may put the program in, and Windows' own input conventions.
 // Natively, an output left to the test is a socket that keeps each write a message of its
 // own, so that the writes can be counted against the waits for input: one write before
 // each wait, and one at the end.
-TEST(Hostile, SurroundingsAreHandledAsDocumented) {
-  enum Only { kBoth, kWindows };
-  struct Case {
-    const char* name;
-    std::string stdinPath, stdoutPath, input;
-    int arguments, status;
-    std::string out;
-    std::vector<std::string> calls;
-    Only only = kBoth;
-    std::string script = "";
-    int writes = -1;  // -1: not counted
-    bool fillsBuffer = false;
-  };
+struct Surroundings {
+  const char* name;
+  std::string stdinPath, stdoutPath, input;
+  int arguments, status;
+  std::string out;
+  std::vector<std::string> calls;
+  const char* onlyOnWindows = nullptr;  // or, with this reason, not on Windows
+  bool windowsOnly = false;
+  std::string script = "";
+  int writes = -1;  // -1: not counted
+  bool fillsBuffer = false;
+};
+
+std::vector<Surroundings> SurroundingsTable() {
   const std::string failedTwice = Header() + kMenu + kIncorrect + kMenu + kBye;
   // 226 readouts of 8 readings of 14 characters and 17 other selections, all in one read:
   // the menu of the 242nd would end at the very end of the buffer, 226 * (139 + 141) +
@@ -103,15 +106,17 @@ TEST(Hostile, SurroundingsAreHandledAsDocumented) {
   }
   fillInput += std::string(17, 'x');
   filled += Menus(17) + kIncorrect + kMenu + kBye;
-  const Case cases[] = {
-      {"input a directory", "/", "", "", 0, 1, failedTwice, Calls(), kBoth, "", 3},
-      {"input closed", kClosed, "", "", 0, 1, failedTwice, Calls(), kBoth, "", 3},
-      {"input /dev/null", "/dev/null", "", "", 0, 0, failedTwice, Calls(), kBoth, "", 3},
-      {"output /dev/full", "", "/dev/full", "4\nq", 0, 1, "", Calls()},
+  const char* const noFullDevice = "Windows has no device that is always full";
+  return {
+      {"input a directory", "/", "", "", 0, 1, failedTwice, Calls(), nullptr, false, "", 3},
+      {"input closed", kClosed, "", "", 0, 1, failedTwice, Calls(), nullptr, false, "", 3},
+      {"input the null device", kNullDevice, "", "", 0, 0, failedTwice, Calls(), nullptr, false, "", 3},
+      {"output a full device", "", "/dev/full", "4\nq", 0, 1, "", Calls(), noFullDevice},
       {"output closed", "", kClosed, "4\nq", 0, 1, "", Calls()},
       {"NUL and 0xFF", "", "", std::string("\0\xff\0", 3) + "4", 0, 0,
-       Header() + Menus(4) + kLow + kMenu + kIncorrect + kMenu + kBye, Calls({kInputs, kReadLevels}), kBoth, "", 4},
-      {"hundreds of arguments", "", "", "q", 500, 0, Header() + kMenu + kBye, Calls(), kBoth, "", 2},
+       Header() + Menus(4) + kLow + kMenu + kIncorrect + kMenu + kBye, Calls({kInputs, kReadLevels}), nullptr, false,
+       "", 4},
+      {"hundreds of arguments", "", "", "q", 500, 0, Header() + kMenu + kBye, Calls(), nullptr, false, "", 2},
       {"a mebibyte with no line end", "", "", std::string(1 << 20, 'x'), 0, 0,
        Header() + Menus((1 << 20) + 1) + kIncorrect + kMenu + kBye, Calls()},
       {"a failed open",
@@ -119,39 +124,50 @@ TEST(Hostile, SurroundingsAreHandledAsDocumented) {
        "",
        "1\nq",
        0,
-       255,
+       kFailedOpen,
        "Quillterm: Failed to connect to VersalogicMMPEEAX Analog Input Module\n",
        {"Open"},
-       kBoth,
+       nullptr,
+       false,
        "open=1",
        1},
-      {"output that fills the buffer exactly", "", "", fillInput, 0, 0, filled, fillCalls, kBoth, "readings=1e10", 5,
-       true},
+      {"output that fills the buffer exactly", "", "", fillInput, 0, 0, filled, fillCalls, nullptr, false,
+       "readings=1e10", 5, true},
       {"CR LF is one line end", "", "", "4\r\nq\r\n", 0, 0, Header() + kMenu + kLow + Menus(2) + kBye,
-       Calls({kInputs, kReadLevels}), kWindows},
+       Calls({kInputs, kReadLevels}), nullptr, true},
       {"Ctrl-Z is end of input", "", "", "\n\x1aq", 0, 0, Header() + Menus(2) + kIncorrect + kMenu + kBye, Calls(),
-       kWindows},
+       nullptr, true},
   };
-  for (const Case& c : cases) {
-    if (c.only == kWindows && !target.windows) continue;
-    SCOPED_TRACE(c.name);
-    FakeRun fake(c.script, false, std::vector<std::string>(static_cast<std::size_t>(c.arguments), "--"));
-    fake.InputFromFile(c.input);
-    if (!c.stdinPath.empty()) fake.launch.stdinPath = c.stdinPath;
-    fake.launch.stdoutPath = c.stdoutPath.empty() && !target.windows ? kPackets : c.stdoutPath;
-    Child child(fake.launch);
-    EXPECT_EQ(child.Finish(), c.status);
-    EXPECT_TRUE(child.out == target.Lines(c.out)) << child.out.size() << " bytes: " << child.out.substr(0, 400);
-    EXPECT_THAT(child.err, IsEmpty());
-    EXPECT_THAT(fake.Calls(), ElementsAreArray(c.calls));
-    if (fake.launch.stdoutPath != kPackets) continue;
-    EXPECT_TRUE(c.writes < 0 || child.writes.size() == static_cast<std::size_t>(c.writes)) << child.writes.size();
-    EXPECT_LE(*std::max_element(child.writes.begin(), child.writes.end()), kOutputBuffer);
-    const std::size_t beforeTheFill = kOutputBuffer - kMenu.size();  // sent whole, as the fill's own write
-    EXPECT_TRUE(!c.fillsBuffer || std::count(child.writes.begin(), child.writes.end(), beforeTheFill) == 1)
-        << testing::PrintToString(child.writes);
-  }
 }
+
+class Hostile : public testing::TestWithParam<Surroundings> {};
+
+TEST_P(Hostile, SurroundingsAreHandledAsDocumented) {
+  const Surroundings& c = GetParam();
+  if (c.windowsOnly && !target.windows) GTEST_SKIP() << "a convention of Windows' text mode";
+  if (c.onlyOnWindows != nullptr && target.windows) GTEST_SKIP() << c.onlyOnWindows;
+  FakeRun fake(c.script, false, std::vector<std::string>(static_cast<std::size_t>(c.arguments), "--"));
+  fake.InputFromFile(c.input);
+  if (!c.stdinPath.empty()) fake.launch.stdinPath = c.stdinPath;
+  fake.launch.stdoutPath = c.stdoutPath.empty() && !target.windows ? kPackets : c.stdoutPath;
+  Child child(fake.launch);
+  EXPECT_EQ(child.Finish(), c.status);
+  EXPECT_TRUE(child.out == target.Lines(c.out)) << child.out.size() << " bytes: " << child.out.substr(0, 400);
+  EXPECT_THAT(child.err, IsEmpty());
+  EXPECT_THAT(fake.Calls(), ElementsAreArray(c.calls));
+  if (fake.launch.stdoutPath != kPackets) return;
+  EXPECT_TRUE(c.writes < 0 || child.writes.size() == static_cast<std::size_t>(c.writes)) << child.writes.size();
+  EXPECT_LE(*std::max_element(child.writes.begin(), child.writes.end()), kOutputBuffer);
+  const std::size_t beforeTheFill = kOutputBuffer - kMenu.size();  // sent whole, as the fill's own write
+  EXPECT_TRUE(!c.fillsBuffer || std::count(child.writes.begin(), child.writes.end(), beforeTheFill) == 1)
+      << testing::PrintToString(child.writes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Hostile, testing::ValuesIn(SurroundingsTable()), [](const auto& row) {
+  std::string name = row.param.name;
+  for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return name;
+});
 
 TEST(Hostile, AReaderThatGoesAwayEndsTheProgramAfterTheCommandWithStatusOne) {
   FakeRun fake("");
@@ -167,19 +183,19 @@ TEST(Interrupts, AtThePromptEndAtOnceWithStatusTwo) {
   FakeRun fake("");
   Child child(fake.launch);
   ASSERT_TRUE(child.WaitFor(kPrompt));
-  child.Signal(SIGINT);
+  child.Interrupt();
   EXPECT_TRUE(child.Exited(5000));  // with its input still open
   EXPECT_EQ(child.Finish(), 2);
   EXPECT_EQ(child.out, target.Lines(Header() + kMenu + kBye));
 }
 
 // Interrupts the program while the fake holds one of its calls, then lets the call go on.
-// On Linux the handler has run once Signal returns; under wine it runs on a thread that
+// On Linux the handler has run once Interrupt returns; under wine it runs on a thread that
 // wine starts a moment later, which is given a second (the only fixed wait in these tests).
 void InterruptHeldCall(Child& child, const FakeRun& fake, std::size_t callsBefore) {
   ASSERT_TRUE(fake.AwaitCalls(callsBefore + 1));  // ... and "Hold"
-  child.Signal(SIGINT);
-  if (target.windows) usleep(static_cast<useconds_t>(Scaled(1000)) * 1000);
+  child.Interrupt();
+  if (target.windows) Pause(Scaled(1000));
   fake.Release();
 }
 
@@ -212,17 +228,17 @@ TEST(Interrupts, SecondOneEndsAHungCallAtOnce) {
   ASSERT_TRUE(child.WaitFor(kPrompt));
   child.Send("2");
   ASSERT_TRUE(fake.AwaitCalls(Calls().size() + 1));
-  child.Signal(SIGINT);
+  child.Interrupt();
   EXPECT_FALSE(child.Exited(300));
-  child.Signal(SIGINT);
+  child.Interrupt();
   EXPECT_TRUE(child.Exited(5000));
   EXPECT_EQ(child.Finish(), 2);
   EXPECT_EQ(child.out, target.Lines(Header() + kMenu + kBye));
   EXPECT_THAT(fake.Calls(), ElementsAreArray(Calls({{"Hold"}})));
 }
 
-// At a terminal: a Linux pseudo-terminal, or the Windows console that wine puts on one
-// (which draws with escape sequences).
+// At a terminal: a pseudo-terminal, which echoes what is typed; or the Windows console,
+// which echoes on its own screen, while the output comes through a pipe.
 struct Terminal {
   FakeRun fake{"", true};
   Child child{fake.launch};
@@ -237,15 +253,16 @@ struct Terminal {
     child.Send(keys);
     return Prompts(count);
   }
-  // What a person sees: escape sequences dropped but for a cursor step right, which
-  // stands for a space, and no blank lines at the very end.
+  // What shows in the output after the prompt when `keys` and Enter are typed.
+  static std::string Echo(const std::string& keys) { return target.windows ? "" : keys + "\n"; }
+  // What a person sees: line ends as LF, escape sequences dropped, and no blank lines at the
+  // very end.
   std::string Screen() const {
     std::string seen;
     for (std::size_t i = 0; i < child.out.size(); ++i) {
       if (child.out[i] == '\x1b') {
         const std::size_t end = child.out.find_first_of("ABCDHJKhlm", i);
         if (end == std::string::npos) break;
-        if (child.out[end] == 'C') seen += ' ';
         i = end;
       } else if (child.out[i] != '\r') {
         seen += child.out[i];
@@ -256,17 +273,8 @@ struct Terminal {
   }
 };
 
-TEST(Terminal, CtrlCAtThePromptEndsWithStatusTwo) {
-  Terminal terminal;
-  ASSERT_TRUE(terminal.Prompts(1));
-  terminal.child.Send("\x03");
-  EXPECT_TRUE(terminal.child.Exited(5000));
-  EXPECT_EQ(terminal.child.Finish(), 2);
-  EXPECT_THAT(terminal.Screen(), EndsWith("Program Terminating...\n"));
-}
-
 TEST(Terminal, EndOfInputIsReportedAndOnlyASecondOneInARowEnds) {
-  if (target.windows) GTEST_SKIP() << "wine's console drops a typed Ctrl-Z; the piped Ctrl-Z case stands in";
+  if (target.windows) GTEST_SKIP() << "Ctrl-Z then Enter ends input with Windows' runtime but not with wine's";
   Terminal terminal;
   ASSERT_TRUE(terminal.Prompts(1));
   ASSERT_TRUE(terminal.Type("\x04", 2));
@@ -282,16 +290,28 @@ TEST(Terminal, EndOfInputIsReportedAndOnlyASecondOneInARowEnds) {
   EXPECT_THAT(screen, EndsWith("Program Terminating...\n"));
 }
 
-TEST(Terminal, SelectionThenQ) {
-  if (target.windows) GTEST_SKIP() << "wine's console now and then drops what is typed at it; the piped cases stand in";
+TEST(Terminal, SelectionsTypedWithEnterThenQ) {
   Terminal terminal;
   ASSERT_TRUE(terminal.Prompts(1));
   ASSERT_TRUE(terminal.Type("4\r", 3));
   terminal.child.Send("q\r");
   EXPECT_EQ(terminal.child.Finish(), 0);
   const std::string screen = terminal.Screen();
-  EXPECT_NE(screen.find("? 4\n" + kLow + kMenu), std::string::npos) << screen;
-  EXPECT_THAT(screen, EndsWith("? q\nProgram Terminating...\n")) << screen;
+  EXPECT_NE(screen.find("? " + Terminal::Echo("4") + kLow + kMenu + kMenu), std::string::npos) << screen;
+  EXPECT_THAT(screen, EndsWith("? " + Terminal::Echo("q") + kBye)) << screen;
+  EXPECT_THAT(terminal.fake.Calls(), ElementsAreArray(Calls({kInputs, kReadLevels})));
+}
+
+// Last of those at the console: wine's console hands the next line typed there to the read
+// that an interrupted program left behind, before any new program's.
+TEST(Terminal, CtrlCAtThePromptEndsWithStatusTwo) {
+  Terminal terminal;
+  ASSERT_TRUE(terminal.Prompts(1));
+  terminal.child.Send("\x03");
+  EXPECT_TRUE(terminal.child.Exited(5000));
+  EXPECT_EQ(terminal.child.Finish(), 2);
+  const std::string echoed = target.windows ? "" : "^C";  // the pseudo-terminal shows the key
+  EXPECT_THAT(terminal.Screen(), EndsWith(kPrompt + echoed + kBye));
 }
 
 // The simulator refuses, on standard error, any call outside the library's contract.

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: a plain build with warnings as errors (with the valgrind run,
 # the static checks and the README's commands), the same sources under AddressSanitizer and
-# UndefinedBehaviorSanitizer, a short fuzzing run, the Windows cross build and the MSVC-ABI
-# build under wine, and the 32-bit Windows builds.
+# UndefinedBehaviorSanitizer, a short fuzzing run, and the Windows builds with their tests
+# as Windows programs under wine.
 # Every stage runs even when an earlier one failed; a line per stage sums them up at the
 # end, and the exit status is 1 if any failed.
 set -uo pipefail
@@ -56,34 +56,34 @@ else
   skip fuzz "no clang++ (apt-get install clang libclang-rt-14-dev)"
 fi
 
-wine=/usr/lib/wine/wine64
-host_tests=(-DQUILLTERM_TESTS=ON -DQUILLTERM_HOST_E2E_TEST="$PWD/build-tests/plain/e2e_test")
-if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || [ ! -x "$wine" ]; then
-  skip windows "no g++-mingw-w64-x86-64-posix or wine64 (apt-get install g++-mingw-w64-x86-64-posix wine64)"
-elif [ ! -x build-tests/plain/e2e_test ]; then
-  skip windows "the plain stage built no e2e_test to drive it"
+# Windows: the test programs are Windows programs too, run under wine (the 32-bit ones
+# under wine32): mingw-w64 for 64-bit, then for 32-bit with the platform's calling
+# convention and with __stdcall; and the MSVC-ABI program (clang-cl and lld-link against
+# wine's C runtime, where GoogleTest does not build), driven by the 64-bit test programs.
+wine64=/usr/lib/wine/wine64 wine32=/usr/lib/wine/wine
+windows=(-DCMAKE_BUILD_TYPE=Release -DQUILLTERM_TESTS=ON)
+if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || [ ! -x "$wine64" ] || [ ! -d /usr/src/googletest ]; then
+  skip windows "no g++-mingw-w64-x86-64-posix, wine64 or googletest (apt-get install g++-mingw-w64-x86-64-posix wine64 googletest)"
 else
-  stage windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release "${host_tests[@]}"
+  stage windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake "${windows[@]}"
 fi
 
-# The MSVC ABI: clang-cl and lld-link against wine's C runtime, run under wine.
 if ! command -v clang-cl-14 lld-link-14 llvm-lib-14 >/dev/null || [ ! -d /usr/include/wine/wine/msvcrt ] ||
-  [ ! -d /usr/lib/llvm-14/include/c++/v1 ] || [ ! -x "$wine" ]; then
+  [ ! -d /usr/lib/llvm-14/include/c++/v1 ] || [ ! -x "$wine64" ]; then
   skip msvc-abi "no clang-cl, lld-link, wine's headers or libc++'s (apt-get install clang-tools-14 lld-14 llvm-14 libwine-dev wine64-tools libc++-14-dev wine64)"
-elif [ ! -x build-tests/plain/e2e_test ]; then
-  skip msvc-abi "the plain stage built no e2e_test to drive it"
+elif [ ! -f build-tests/windows/e2e_test.exe ]; then
+  skip msvc-abi "the windows stage built no test programs to drive it"
 else
-  stage msvc-abi -DCMAKE_TOOLCHAIN_FILE=cmake/clang-cl-wine-x86_64.cmake -DCMAKE_BUILD_TYPE=Release "${host_tests[@]}"
+  stage msvc-abi -DCMAKE_TOOLCHAIN_FILE=cmake/clang-cl-wine-x86_64.cmake "${windows[@]}" \
+    -DQUILLTERM_TEST_PROGRAMS="$PWD/build-tests/windows"
 fi
 
-# 32-bit Windows, built and its imports checked (wine64 runs no 32-bit programs), with the
-# platform's calling convention and with __stdcall.
-if command -v i686-w64-mingw32-g++-posix >/dev/null; then
-  stage win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -DCMAKE_BUILD_TYPE=Release -DQUILLTERM_TESTS=ON
-  stage win32-stdcall -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -DCMAKE_BUILD_TYPE=Release \
-    -DQUILLTERM_TESTS=ON -DQUILLTERM_VENDOR_CALLING_CONVENTION=__stdcall
+if ! command -v i686-w64-mingw32-g++-posix >/dev/null || [ ! -x "$wine32" ]; then
+  skip win32 "no g++-mingw-w64-i686-posix or wine32 (dpkg --add-architecture i386; apt-get install g++-mingw-w64-i686-posix wine32:i386)"
 else
-  skip win32 "no g++-mingw-w64-i686-posix (apt-get install g++-mingw-w64-i686-posix)"
+  stage win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake "${windows[@]}"
+  stage win32-stdcall -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake "${windows[@]}" \
+    -DQUILLTERM_VENDOR_CALLING_CONVENTION=__stdcall
 fi
 
 echo

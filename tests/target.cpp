@@ -1,7 +1,6 @@
 #include "tests/target.h"
 
-#include <unistd.h>
-
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -13,19 +12,19 @@ std::string Environment(const char* name, const char* otherwise = "") {
   return value != nullptr ? value : otherwise;
 }
 
-std::string TemporaryFile(const char* prefix) {
-  std::string path = std::string("/tmp/") + prefix + "-XXXXXX";
-  close(mkstemp(path.data()));
-  return path;
-}
-
 }  // namespace
 
+#ifdef _WIN32
+const bool kWindows = true;
+#else
+const bool kWindows = false;
+#endif
+
 const Target& Target::Get() {
-  static const Target target{
-      Environment("QUILLTERM_E2E_EMULATOR"), Environment("QUILLTERM_E2E_FAKE", QUILLTERM_FAKE_PROGRAM),
-      Environment("QUILLTERM_E2E_PROGRAM", QUILLTERM_PROGRAM), !Environment("QUILLTERM_E2E_WINDOWS").empty(),
-      !Environment("QUILLTERM_E2E_TIES_AWAY").empty()};
+  static const Target target{Environment("QUILLTERM_E2E_EMULATOR"),
+                             Environment("QUILLTERM_E2E_FAKE", QUILLTERM_FAKE_PROGRAM),
+                             Environment("QUILLTERM_E2E_PROGRAM", QUILLTERM_PROGRAM), kWindows,
+                             !Environment("QUILLTERM_E2E_TIES_AWAY").empty()};
   return target;
 }
 
@@ -54,9 +53,9 @@ FakeRun::FakeRun(const std::string& script, bool terminal, std::vector<std::stri
 }
 
 FakeRun::~FakeRun() {
-  unlink(log.c_str());
-  unlink((log + ".go").c_str());
-  if (!input.empty()) unlink(input.c_str());
+  std::remove(log.c_str());
+  std::remove((log + ".go").c_str());
+  if (!input.empty()) std::remove(input.c_str());
 }
 
 // Input from a file rather than a pipe, so that a child busy writing is never also
@@ -77,7 +76,7 @@ std::vector<std::string> FakeRun::Calls() const {
 bool FakeRun::AwaitCalls(std::size_t count) const {
   for (int waited = 0; waited < Scaled(10000); waited += 2) {
     if (Calls().size() >= count) return true;
-    usleep(2000);
+    Pause(2);
   }
   return false;
 }

@@ -7,14 +7,14 @@
 
 #include "tests/child.h"
 
-// By default the native builds; a cross build of the program is named by
-// QUILLTERM_E2E_FAKE and QUILLTERM_E2E_PROGRAM and run through QUILLTERM_E2E_EMULATOR,
-// which may be a command with options, such as valgrind's.
+// By default the programs built beside the tests; others (those of another Windows
+// toolchain) are named by QUILLTERM_E2E_FAKE and QUILLTERM_E2E_PROGRAM. QUILLTERM_E2E_EMULATOR
+// runs them through a command, which may have options, such as valgrind's.
 struct Target {
   std::string emulator;
   std::string fake;
-  std::string program;  // empty when the program is linked to a vendor library
-  bool windows = false;
+  std::string program;    // empty when the program is linked to a vendor library
+  bool windows = false;   // the tests and the program are Windows programs
   bool tiesAway = false;  // its printf rounds exact halves away from zero (wine's ucrtbase)
 
   static const Target& Get();
