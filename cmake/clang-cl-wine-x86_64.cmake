@@ -7,6 +7,18 @@
 #   apt-get install clang-tools-14 lld-14 llvm-14 libwine-dev wine64-tools libc++-14-dev
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
+# Without these CMake would only say that a compiler is not found: say what to install.
+foreach(tool clang-cl-14 lld-link-14 llvm-lib-14)
+  find_program(quillterm_${tool} ${tool})
+  if(NOT quillterm_${tool})
+    message(FATAL_ERROR "The msvc-abi build needs ${tool}: apt-get install clang-tools-14 lld-14 llvm-14 libwine-dev wine64-tools libc++-14-dev")
+  endif()
+endforeach()
+foreach(folder /usr/include/wine/wine/msvcrt /usr/lib/x86_64-linux-gnu/wine/x86_64-windows /usr/lib/llvm-14/include/c++/v1)
+  if(NOT IS_DIRECTORY ${folder})
+    message(FATAL_ERROR "The msvc-abi build needs ${folder}: apt-get install clang-tools-14 lld-14 llvm-14 libwine-dev wine64-tools libc++-14-dev")
+  endif()
+endforeach()
 set(CMAKE_C_COMPILER clang-cl-14)
 set(CMAKE_CXX_COMPILER clang-cl-14)
 set(CMAKE_LINKER lld-link-14)
@@ -21,8 +33,9 @@ set(quillterm_wine_lib /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
 # ucrtbase.dll alone. (The program's one such static is set in main before a second
 # thread can exist.) libc++ is told that there is no vcruntime, no libc++ library to
 # link and no threads; wine's winnt.h defines a function under the name of a clang builtin.
+# The flags become one command line, so a path that may hold a space is quoted.
 string(JOIN " " quillterm_flags --target=x86_64-pc-windows-msvc /GS- /Zl /Zc:threadSafeInit-
-  -imsvc /usr/lib/llvm-14/include/c++/v1 -imsvc ${CMAKE_CURRENT_LIST_DIR}/msvc-abi
+  -imsvc /usr/lib/llvm-14/include/c++/v1 "-imsvc \"${CMAKE_CURRENT_LIST_DIR}/msvc-abi\""
   -imsvc ${quillterm_wine_include}/msvcrt -imsvc ${quillterm_wine_include}/windows
   -D_LIBCPP_NO_VCRUNTIME -D_LIBCPP_NO_AUTO_LINK -D_LIBCPP_HAS_NO_THREADS -D_LIBCPP_DISABLE_EXTERN_TEMPLATE
   -D_LIBCPP_DISABLE_VISIBILITY_ANNOTATIONS

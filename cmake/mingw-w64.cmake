@@ -2,6 +2,11 @@
 # model, for the processor that the including file names.
 set(CMAKE_SYSTEM_NAME Windows)
 set(quillterm_triplet ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32)
+find_program(quillterm_mingw_compiler ${quillterm_triplet}-g++-posix)
+if(NOT quillterm_mingw_compiler)
+  string(REPLACE _ - quillterm_package g++-mingw-w64-${CMAKE_SYSTEM_PROCESSOR}-posix)
+  message(FATAL_ERROR "This Windows build needs ${quillterm_triplet}-g++-posix: apt-get install ${quillterm_package}")
+endif()
 set(CMAKE_C_COMPILER ${quillterm_triplet}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${quillterm_triplet}-g++-posix)
 set(CMAKE_RC_COMPILER ${quillterm_triplet}-windres)

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# Every build command that the README shows, copied from it and run as written, in order,
-# in a fresh copy of the sources, as a new user would; then what each should have made.
-# Placeholders stand for files a user brings: /path/to/libVL_OSALib.so is the simulated
-# module built as a shared library, /path/to/VL_OSALib.lib the stand-in DLL's import
-# library. The test command itself and the benchmark are not run from here.
+# Every build command that the README and CONTRIBUTING.md show, copied from them and run as
+# written, in order, in a fresh copy of the sources whose path holds a space, as a new user
+# would; then what each should have made. Placeholders stand for files a user brings:
+# /path/to/libVL_OSALib.so is the simulated module built as a shared library,
+# /path/to/VL_OSALib.lib the import library of a stand-in DLL built from it (32-bit and
+# __stdcall in a command that asks for that). The removal reads the install's list, which
+# holds no DESTDIR, so it is pointed into the staged install. The test command itself and
+# the benchmark are not run from here.
 set -uo pipefail
 source=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-tree=$work/tree staged=$work/staged
+tree="$work/source tree" staged=$work/staged
 mkdir -p "$tree" "$work/vendor"
 (cd "$source" && git ls-files -z | xargs -0 cp --parents -t "$tree")
 failures=0 checks=0
@@ -33,18 +36,34 @@ for tool in x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix clang-cl-14 
 done
 "${CXX:-c++}" -shared -fPIC -O2 -I"$tree" -Wl,-soname,libVL_OSALib.so -o "$work/vendor/libVL_OSALib.so" \
   "$tree/simulator/vl_osalib_sim.cpp" || exit 1
+for target in x86_64 i686; do
+  convention=
+  [ "$target" = x86_64 ] || convention=-DVSL_CALL=__stdcall
+  mkdir -p "$work/vendor/$target"
+  "$target-w64-mingw32-g++-posix" -shared -static -O2 -I"$tree" -DVL_OSALIB_EXPORTS $convention \
+    -o "$work/vendor/$target/VL_OSALib.dll" -Wl,--out-implib,"$work/vendor/$target/VL_OSALib.lib" \
+    "$tree/simulator/vl_osalib_sim.cpp" || exit 1
+done
 
-mapfile -t commands < <(sed -n 's/^    \(\(cmake\|man\) .*\)$/\1/p' "$source/README.md")
-[ "${#commands[@]}" -ge 12 ] || { echo "FAIL: only ${#commands[@]} commands found in the README"; exit 1; }
+mapfile -t commands < <(sed -n 's/^    \(\(cmake\|man\|xargs\) .*\)$/\1/p' "$source/README.md" "$source/CONTRIBUTING.md")
+[ "${#commands[@]}" -ge 14 ] || { echo "FAIL: only ${#commands[@]} commands found in the README and CONTRIBUTING.md"; exit 1; }
 run() { cd "$tree" && printf 'q\n' | DESTDIR=$staged MANPAGER=cat bash -c "$1" >"$work/out.txt"; }
+removal='xargs rm <' staged_removal="xargs -I{} rm $staged{} <"
 for command in "${commands[@]}"; do
   command=${command//\/path\/to\/libVL_OSALib.so/$work/vendor/libVL_OSALib.so}
-  command=${command//\/path\/to\/VL_OSALib.lib/$tree/build-windows/simulator/VL_OSALib.dll.a}
+  case $command in
+    *__stdcall*) command=${command//\/path\/to\/VL_OSALib.lib/$work/vendor/i686/VL_OSALib.lib} ;;
+    *) command=${command//\/path\/to\/VL_OSALib.lib/$work/vendor/x86_64/VL_OSALib.lib} ;;
+  esac
+  command=${command/#"$removal"/"$staged_removal"}
   check "$command" run "$command"
   case $command in
     *"./build/quillterm")
       check "the program ran to its termination line" grep -qx 'What is your selection? Program Terminating...' \
         "$work/out.txt" ;;
+    "xargs "*)
+      check "the removal left none of the installed files" \
+        bash -c "[ -z \"\$(find '$staged' -type f)\" ]" ;;
     "man "*)
       check "the manual page reads without warnings" \
         bash -c "cd '$tree' && [ -z \"\$(man --warnings -l doc/quillterm.1 2>&1 >/dev/null)\" ]" ;;
@@ -57,16 +76,28 @@ check "the install holds the program and its manual page" \
 check "the installed program finds the vendor's library and runs" \
   bash -c "ldd '$installed/bin/quillterm' | grep -q '$work/vendor/libVL_OSALib.so' &&
            printf 'q\n' | '$installed/bin/quillterm' | grep -q 'Program Terminating'"
-check "the ZIP holds the program, the README, the licence and the stand-in DLL" \
+check "the ZIP holds the program, the README, the licence and the stand-in DLL, stripped" \
   bash -c "unzip -Z1 '$tree'/build-windows/quillterm-*-win64.zip | sort | tr '\n' ' ' |
-           grep -q 'LICENSE .*README.md .*quillterm.exe .*simulator/VL_OSALib.dll'"
-check "the 32-bit ZIP is there" test -f "$tree/build-windows-x86/quillterm-1.0.0-win32.zip"
-imports() { bash "$source/tests/windows_imports.sh" llvm-objdump-14 "$tree/$1/quillterm.exe" "${@:2}"; }
+           grep -q 'LICENSE .*README.md .*quillterm.exe .*simulator/VL_OSALib.dll' &&
+           unzip -p '$tree'/build-windows/quillterm-*-win64.zip '*/simulator/VL_OSALib.dll' >'$work/stand-in.dll' &&
+           ! llvm-objdump-14 -h '$work/stand-in.dll' | grep -q debug"
+for zip in build-windows-x86/quillterm-1.0.0-win32 build-msvc-abi/quillterm-1.0.0-win64-msvc \
+  build-windows-vendor/quillterm-1.0.0-win64-vendor build-windows-x86-stdcall/quillterm-1.0.0-win32-stdcall-vendor; do
+  stand_in=
+  [[ $zip = *-vendor ]] && stand_in=!
+  check "$zip.zip is there, with the stand-in DLL only if it was built with it" \
+    bash -c "unzip -Z1 '$tree/$zip.zip' >'$work/zip.txt' && grep -q quillterm.exe '$work/zip.txt' &&
+             $stand_in grep -q simulator/VL_OSALib.dll '$work/zip.txt'"
+done
+imports() {  # build folder, format, and the calling convention if any
+  cmake -DOBJDUMP=llvm-objdump-14 -DEXECUTABLE="$tree/$1/quillterm.exe" -DFORMAT="$2" -DCALLING_CONVENTION="${3:-}" \
+    -P "$source/tests/windows_imports.cmake" 2>&1
+}
 check "the program linked to an import library imports the vendor functions" imports build-windows-vendor coff-x86-64
 check "the 32-bit program is one, and imports the vendor functions" imports build-windows-x86 coff-i386
-check "with __stdcall, it imports them by their decorated names" imports build-windows-x86-stdcall coff-i386 decorated
+check "with __stdcall, it imports them by their decorated names" imports build-windows-x86-stdcall coff-i386 __stdcall
 check "the MSVC-ABI program imports only kernel32, ucrtbase and the vendor functions" \
-  bash -c "bash '$source/tests/windows_imports.sh' llvm-objdump-14 '$tree/build-msvc-abi/quillterm.exe' coff-x86-64 |
+  bash -c "$(declare -f imports); tree='$tree' source='$source' imports build-msvc-abi coff-x86-64 |
            grep -q 'imports from: VL_OSALib.dll kernel32.dll ucrtbase.dll \$'"
 if command -v lintian >/dev/null; then
   check "lintian finds no error and no warning in the Debian package" \
@@ -78,6 +109,9 @@ fi
 check "without GoogleTest the configure step says why the tests are left out" \
   bash -c "cd '$tree' && cmake -S . -B build-no-gtest -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON |
            grep -q 'tests left out, for want of GoogleTest'"
+check "without GoogleTest the benchmark's tree configures and builds what bench/run.sh runs" \
+  bash -c "cd '$tree' && cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DQUILLTERM_BENCH=ON \
+           -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON && cmake --build build-bench --target quillterm_fake bench_baseline"
 check "asking for the tests without GoogleTest fails and says what to install" \
   bash -c "cd '$tree' && ! out=\$(cmake -S . -B build-no-gtest-asked -DQUILLTERM_TESTS=ON \
            -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON 2>&1) && grep -q 'libgtest-dev libgmock-dev' <<<\"\$out\""
