@@ -26,9 +26,13 @@ stage() {
     echo "the build failed" >"$log"
     result=1
   fi
-  # What the stress and fuzzing tests measured, which ctest shows only on failure.
+  # What the tests measured, and why cases were skipped, which ctest shows only on failure
+  # (Windows test programs end their lines with CR LF).
+  local tested="build-tests/$name.tested"
+  tr -d '\r' <"build-tests/$name/Testing/Temporary/LastTest.log" >"$tested" 2>/dev/null
   grep -hE '^[0-9]+ (sessions compared|interrupts sent)|^stat::number_of_executed_units|^package session|^README commands|imports from|^from VL_OSALib' \
-    "build-tests/$name/Testing/Temporary/LastTest.log" 2>/dev/null | sed "s/^/$name: /"
+    "$tested" | sed "s/^/$name: /"
+  awk '/: Skipped$/ { getline; print "skipped case: " $0 }' "$tested" | sort -u | sed "s/^/$name: /"
   local total bad skip
   total=$(sed -n 's/.* tests failed out of \([0-9]*\)$/\1/p' "$log")
   bad=$(sed -n 's/.* \([0-9]*\) tests failed out of .*/\1/p' "$log")
@@ -38,8 +42,12 @@ stage() {
   passed=$((passed + total - bad - skip)) failed=$((failed + bad)) skipped=$((skipped + skip))
   local verdict=passed
   [ "$result" -eq 0 ] || verdict=failed
-  summary+=("$(printf '%-13s %s, %d tests (%d failed, %d skipped), %d s' "$name" "$verdict" "$total" "$bad" "$skip" \
-    $((SECONDS - start)))")
+  # Within the test programs, GoogleTest's own count of cases, those skipped among them.
+  local cases
+  cases=$(awk '/^\[  PASSED  \] [0-9]+ test/ { p += $4 } /^\[  SKIPPED \] [0-9]+ test/ { s += $4 }
+    END { if (p + s > 0) printf "; cases %d passed, %d skipped", p, s }' "$tested")
+  summary+=("$(printf '%-13s %s, %d tests (%d failed, %d skipped%s), %d s' "$name" "$verdict" "$total" "$bad" "$skip" \
+    "$cases" $((SECONDS - start)))")
 }
 
 skip() {  # name, reason
