@@ -20,6 +20,11 @@ struct Launch {
 
 const char* const kClosed = "<closed>";
 const char* const kPackets = "<packets>";
+// POSIX only: standard output a pipe already full when the child starts, so that its first
+// write blocks; standard input a socket that the test closes with a byte of the child's
+// unread, so that the child's first read fails with ECONNRESET and the next one ends.
+const char* const kFullPipe = "<full pipe>";
+const char* const kResetSocket = "<reset socket>";
 
 // Every time limit below is multiplied by QUILLTERM_E2E_SLOWNESS (default 1), which the
 // build sets for a program run under valgrind, the sanitizers or wine.

@@ -67,8 +67,25 @@ const std::string kLow = "CHANNEL_1 LEVEL 0x00\nCHANNEL_2 LEVEL 0x00\nCHANNEL_3 
 const std::vector<std::string> kAnalog = {"Analog 0x0E 1", "Analog 0x4E 1", "Analog 0x1E 1", "Analog 0x5E 1",
                                           "Analog 0x2E 1", "Analog 0x6E 1", "Analog 0x3E 1", "Analog 0x7E 1"};
 
-// The program's output buffer, which the fill case below fills to the byte.
+// The program's output buffer, which the cases below bring to its edges, byte for byte.
 const std::size_t kOutputBuffer = 1 << 16;
+
+// `count` readouts with readings=1e10 (139 bytes each, and the menu, 141) and their calls.
+std::string Readouts(int count) {
+  std::string readouts;
+  while (count-- > 0) {
+    readouts +=
+        "AIN VALUES: 10000000000.00, 10000000000.00, 10000000000.00, 10000000000.00, 10000000000.00, "
+        "10000000000.00, 10000000000.00, 10000000000.00\n" +
+        kMenu;
+  }
+  return readouts;
+}
+std::vector<std::string> AnalogCalls(int count) {
+  std::vector<std::string> calls;
+  while (count-- > 0) calls.insert(calls.end(), kAnalog.begin(), kAnalog.end());
+  return calls;
+}
 
 // Ordinary piped sessions are the differential test's; these are the surroundings that a
 // script or an operator may put the program in, and Windows' own input conventions.
@@ -76,7 +93,7 @@ const std::size_t kOutputBuffer = 1 << 16;
 // own, so that the writes can be counted against the waits for input: one write before
 // each wait, and one at the end.
 TEST(Hostile, SurroundingsAreHandledAsDocumented) {
-  enum Only { kBoth, kWindows };
+  enum Only { kBoth, kWindows, kPosix };
   struct Case {
     const char* name;
     std::string stdinPath, stdoutPath, input;
@@ -85,24 +102,17 @@ TEST(Hostile, SurroundingsAreHandledAsDocumented) {
     std::vector<std::string> calls;
     Only only = kBoth;
     std::string script = "";
-    int writes = -1;  // -1: not counted
-    bool fillsBuffer = false;
+    int writes = -1;        // -1: not counted
+    std::size_t write = 0;  // natively, a write of exactly this size must be among them
   };
   const std::string failedTwice = Header() + kMenu + kIncorrect + kMenu + kBye;
-  // 226 readouts of 8 readings of 14 characters and 17 other selections, all in one read:
-  // the menu of the 242nd would end at the very end of the buffer, 226 * (139 + 141) +
-  // 16 * 141 bytes in, where there is no room left for the string's terminator.
-  std::string filled = Header() + kMenu, fillInput(226, '1');
-  std::vector<std::string> fillCalls = Calls();
-  for (int readout = 0; readout < 226; ++readout) {
-    filled +=
-        "AIN VALUES: 10000000000.00, 10000000000.00, 10000000000.00, 10000000000.00, 10000000000.00, "
-        "10000000000.00, 10000000000.00, 10000000000.00\n" +
-        kMenu;
-    fillCalls.insert(fillCalls.end(), kAnalog.begin(), kAnalog.end());
-  }
-  fillInput += std::string(17, 'x');
-  filled += Menus(17) + kIncorrect + kMenu + kBye;
+  // After the first wait, a selection 1 costs 280 bytes, 4 costs 204 and any other 141; a
+  // print fits only with a byte left for the string's terminator, the last line with none.
+  // 226 readouts and 17 other selections: the menu of the 242nd would end at the very end
+  // of the buffer. 230 readouts, 44 and five others: the last line ends there. 234 readouts:
+  // 16 bytes left, too few for the last line. 219 readouts, 44 and 27 others: a byte short at
+  // the wait.
+  const std::string wide = "readings=1e10", lows = kLow + kMenu + kLow + kMenu;
   const Case cases[] = {
       {"input a directory", "/", "", "", 0, 1, failedTwice, Calls(), kBoth, "", 3},
       {"input closed", kClosed, "", "", 0, 1, failedTwice, Calls(), kBoth, "", 3},
@@ -125,15 +135,25 @@ TEST(Hostile, SurroundingsAreHandledAsDocumented) {
        kBoth,
        "open=1",
        1},
-      {"output that fills the buffer exactly", "", "", fillInput, 0, 0, filled, fillCalls, kBoth, "readings=1e10", 5,
-       true},
+      {"output that fills the buffer exactly", "", "", std::string(226, '1') + std::string(17, 'x'), 0, 0,
+       Header() + kMenu + Readouts(226) + Menus(17) + kIncorrect + kMenu + kBye, Calls({AnalogCalls(226)}), kBoth, wide,
+       5, kOutputBuffer - kMenu.size()},
+      {"the last line ending at the buffer's last byte", "", "", std::string(230, '1') + "44xxxxxq", 0, 0,
+       Header() + kMenu + Readouts(230) + lows + Menus(5) + kBye,
+       Calls({AnalogCalls(230), kInputs, kReadLevels, kInputs, kReadLevels}), kBoth, wide, 2, kOutputBuffer},
+      {"a last line that does not fit", "", "", std::string(234, '1') + "q", 0, 0,
+       Header() + kMenu + Readouts(234) + kBye, Calls({AnalogCalls(234)}), kBoth, wide, 3, kOutputBuffer - 16},
+      {"output a byte short of the buffer at a wait", "", "", std::string(219, '1') + "44" + std::string(27, 'x'), 0, 0,
+       Header() + kMenu + Readouts(219) + lows + Menus(27) + kIncorrect + kMenu + kBye,
+       Calls({AnalogCalls(219), kInputs, kReadLevels, kInputs, kReadLevels}), kBoth, wide, 4, kOutputBuffer - 1},
+      {"input a socket reset by its peer, then ended", kResetSocket, "", "", 0, 0, failedTwice, Calls(), kPosix, "", 3},
       {"CR LF is one line end", "", "", "4\r\nq\r\n", 0, 0, Header() + kMenu + kLow + Menus(2) + kBye,
        Calls({kInputs, kReadLevels}), kWindows},
       {"Ctrl-Z is end of input", "", "", "\n\x1aq", 0, 0, Header() + Menus(2) + kIncorrect + kMenu + kBye, Calls(),
        kWindows},
   };
   for (const Case& c : cases) {
-    if (c.only == kWindows && !target.windows) continue;
+    if (c.only != kBoth && (c.only == kWindows) != target.windows) continue;
     SCOPED_TRACE(c.name);
     FakeRun fake(c.script, false, std::vector<std::string>(static_cast<std::size_t>(c.arguments), "--"));
     fake.InputFromFile(c.input);
@@ -147,8 +167,7 @@ TEST(Hostile, SurroundingsAreHandledAsDocumented) {
     if (fake.launch.stdoutPath != kPackets) continue;
     EXPECT_TRUE(c.writes < 0 || child.writes.size() == static_cast<std::size_t>(c.writes)) << child.writes.size();
     EXPECT_LE(*std::max_element(child.writes.begin(), child.writes.end()), kOutputBuffer);
-    const std::size_t beforeTheFill = kOutputBuffer - kMenu.size();  // sent whole, as the fill's own write
-    EXPECT_TRUE(!c.fillsBuffer || std::count(child.writes.begin(), child.writes.end(), beforeTheFill) == 1)
+    EXPECT_TRUE(c.write == 0 || std::count(child.writes.begin(), child.writes.end(), c.write) == 1)
         << testing::PrintToString(child.writes);
   }
 }
@@ -163,62 +182,80 @@ TEST(Hostile, AReaderThatGoesAwayEndsTheProgramAfterTheCommandWithStatusOne) {
   EXPECT_THAT(fake.Calls(), ElementsAreArray(Calls({kOutputs, Levels(0)})));
 }
 
-TEST(Interrupts, AtThePromptEndAtOnceWithStatusTwo) {
-  FakeRun fake("");
-  Child child(fake.launch);
-  ASSERT_TRUE(child.WaitFor(kPrompt));
-  child.Signal(SIGINT);
-  EXPECT_TRUE(child.Exited(5000));  // with its input still open
-  EXPECT_EQ(child.Finish(), 2);
-  EXPECT_EQ(child.out, target.Lines(Header() + kMenu + kBye));
-}
-
-// Interrupts the program while the fake holds one of its calls, then lets the call go on.
-// On Linux the handler has run once Signal returns; under wine it runs on a thread that
+// Each interrupt is lined up with a moment of the program's: the prompt, a vendor call that
+// the fake holds until the test lets it go, or a write blocked on a pipe that nobody reads
+// yet. On Linux the handler has run once Signal returns; under wine it runs on a thread that
 // wine starts a moment later, which is given a second (the only fixed wait in these tests).
-void InterruptHeldCall(Child& child, const FakeRun& fake, std::size_t callsBefore) {
-  ASSERT_TRUE(fake.AwaitCalls(callsBefore + 1));  // ... and "Hold"
-  child.Signal(SIGINT);
-  if (target.windows) usleep(static_cast<useconds_t>(Scaled(1000)) * 1000);
-  fake.Release();
-}
-
-TEST(Interrupts, DuringStartUpLetItFinishThenEnd) {
-  FakeRun fake("hold=2");
-  Child child(fake.launch);
-  InterruptHeldCall(child, fake, 1);
-  EXPECT_EQ(child.Finish(), 2);
-  EXPECT_EQ(child.out, target.Lines(Header() + kBye));
-  std::vector<std::string> calls = Calls();
-  calls.insert(calls.begin() + 1, "Hold");
-  EXPECT_THAT(fake.Calls(), ElementsAreArray(calls));
-}
-
-TEST(Interrupts, InACommandLetItFinishThenEnd) {
-  FakeRun fake("hold=14");  // the third call of the first command
-  Child child(fake.launch);
-  ASSERT_TRUE(child.WaitFor(kPrompt));
-  child.Send("3");
-  InterruptHeldCall(child, fake, Calls().size() + 2);
-  EXPECT_EQ(child.Finish(), 2);
-  EXPECT_EQ(child.out, target.Lines(Header() + kMenu + kBye));
-  EXPECT_THAT(fake.Calls(),
-              ElementsAreArray(Calls({{"Direction 0 0", "Direction 1 0", "Hold", "Direction 2 0"}, Levels(1)})));
-}
-
-TEST(Interrupts, SecondOneEndsAHungCallAtOnce) {
-  FakeRun fake("hold=12");  // the first call of the first command, never released
-  Child child(fake.launch);
-  ASSERT_TRUE(child.WaitFor(kPrompt));
-  child.Send("2");
-  ASSERT_TRUE(fake.AwaitCalls(Calls().size() + 1));
-  child.Signal(SIGINT);
-  EXPECT_FALSE(child.Exited(300));
-  child.Signal(SIGINT);
-  EXPECT_TRUE(child.Exited(5000));
-  EXPECT_EQ(child.Finish(), 2);
-  EXPECT_EQ(child.out, target.Lines(Header() + kMenu + kBye));
-  EXPECT_THAT(fake.Calls(), ElementsAreArray(Calls({{"Hold"}})));
+TEST(Interrupts, EndWithStatusTwoLosingNothingAndLeavingNoCommandHalfDone) {
+  enum Only { kBoth, kWindows, kPosix };
+  struct Case {
+    const char* name;
+    Only only;
+    std::string script, typed, file;  // typed at the first prompt; or the input, from a file
+    std::size_t held;                 // calls made before the held one: the interrupt comes there
+    bool blocked, second, release;    // comes while a write is blocked; a second one; then released
+    std::string out;
+    std::vector<std::string> calls;
+  };
+  const std::string wide = "readings=1e10 hold=", hold = "Hold";
+  const std::size_t startUp = Calls().size();
+  std::vector<std::string> heldStartUp = Calls();
+  heldStartUp.insert(heldStartUp.begin() + 1, hold);
+  const Case cases[] = {
+      {"at the prompt, at once", kBoth, "", "", "", 0, false, false, false, Header() + kMenu + kBye, Calls()},
+      {"during start-up, after it", kBoth, "hold=2", "", "", 1, false, false, true, Header() + kBye, heldStartUp},
+      {"in a command, after it", kBoth, "hold=14", "3", "", startUp + 2, false, false, true, Header() + kMenu + kBye,
+       Calls({{"Direction 0 0", "Direction 1 0", hold, "Direction 2 0"}, Levels(1)})},
+      {"twice in a hung call, at once", kBoth, "hold=12", "2", "", startUp, false, true, false, Header() + kMenu + kBye,
+       Calls({{hold}})},
+      // The 235th readout finds the buffer full when it prints, and its flush must not end
+      // the program before the readout is out.
+      {"in a command that flushes a full buffer, after it", kBoth, wide + std::to_string(startUp + 234 * 8 + 1), "",
+       std::string(240, '1'), startUp + 234 * 8, false, false, true,
+       Header() + kMenu + Readouts(234) + Readouts(1).substr(0, 139) + kBye,
+       Calls({AnalogCalls(234), {hold}, kAnalog})},
+      // Under wine the handler runs beside the main thread, which is blocked in the flush
+      // after the first level read of the 4; the command must still finish.
+      {"while a command's flush is blocked, after it", kWindows, "readings=1e10", "", std::string(234, '1') + "4", 0,
+       true, false, false, Header() + kMenu + Readouts(234) + kLow + kBye,
+       Calls({AnalogCalls(234), kInputs, kReadLevels})},
+      // A write cut short by the signal is no failed output.
+      {"while the first write is blocked on a pipe full from the start", kPosix, "", "", "", 0, true, false, false,
+       Header() + kMenu + kBye, Calls()},
+  };
+  for (const Case& c : cases) {
+    if (c.only != kBoth && (c.only == kWindows) != target.windows) continue;
+    SCOPED_TRACE(c.name);
+    FakeRun fake(c.script);
+    if (!c.file.empty()) fake.InputFromFile(c.file);
+    if (c.only == kPosix) fake.launch.stdoutPath = kFullPipe;
+    Child child(fake.launch);
+    if (c.held == 0 && !c.blocked) {
+      ASSERT_TRUE(child.WaitFor(kPrompt));
+    }
+    if (!c.typed.empty()) child.Send(c.typed);
+    if (c.held > 0) {
+      ASSERT_TRUE(fake.AwaitCalls(c.held + 1));  // ... and "Hold"
+    }
+    if (c.blocked) {
+      ASSERT_TRUE(child.BlockedWriting(10000));
+    }
+    child.Signal(SIGINT);
+    if (c.second) {
+      EXPECT_FALSE(child.Exited(300));
+      child.Signal(SIGINT);
+    }
+    if (target.windows && (c.release || c.blocked)) usleep(static_cast<useconds_t>(Scaled(1000)) * 1000);
+    if (c.release) fake.Release();
+    if (!c.release && !c.blocked) {
+      EXPECT_TRUE(child.Exited(5000));  // with its input still open
+    }
+    EXPECT_EQ(child.Finish(), 2);
+    EXPECT_TRUE(child.out.substr(child.out.find_first_not_of('\0')) == target.Lines(c.out))
+        << child.out.size() << " bytes, ending "
+        << child.out.substr(child.out.size() - std::min<std::size_t>(child.out.size(), 300));
+    EXPECT_THAT(fake.Calls(), ElementsAreArray(c.calls));
+  }
 }
 
 // At a terminal: a Linux pseudo-terminal, or the Windows console that wine puts on one
