@@ -158,6 +158,12 @@ TEST(Hostile, SurroundingsAreHandledAsDocumented) {
     FakeRun fake(c.script, false, std::vector<std::string>(static_cast<std::size_t>(c.arguments), "--"));
     fake.InputFromFile(c.input);
     if (!c.stdinPath.empty()) fake.launch.stdinPath = c.stdinPath;
+    if (c.stdinPath == kResetSocket) {  // as cat shows, it fails one read and ends the next
+      Launch cat{{"sh", "-c", "cat; echo $?; cat; echo $?"}, {}, kResetSocket, "", false};
+      std::string out;
+      EXPECT_EQ(RunToEnd(cat, "", &out, nullptr), 0);
+      EXPECT_EQ(out, "1\n0\n");
+    }
     fake.launch.stdoutPath = c.stdoutPath.empty() && !target.windows ? kPackets : c.stdoutPath;
     Child child(fake.launch);
     EXPECT_EQ(child.Finish(), c.status);
