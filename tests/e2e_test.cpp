@@ -222,7 +222,7 @@ TEST(Interrupts, EndWithStatusTwoLosingNothingAndLeavingNoCommandHalfDone) {
        std::string(240, '1'), startUp + 234 * 8, kNo, false, true,
        Header() + kMenu + Readouts(234) + Readouts(1).substr(0, 139) + kBye,
        Calls({AnalogCalls(234), {hold}, kAnalog})},
-      // Under wine the handler runs beside the main thread, which is blocked in the flush
+      // On Windows the handler runs beside the main thread, which is blocked in the flush
       // after the first level read of the 4; the command must still finish.
       {"while a command's flush is blocked, after it", kWindows, "readings=1e10", "", std::string(234, '1') + "4", 0,
        kInAFlush, false, false, Header() + kMenu + Readouts(234) + kLow + kBye,
