@@ -26,11 +26,18 @@ struct Launch {
 
 const char* const kClosed = "<closed>";
 const char* const kPackets = "<packets>";  // POSIX only: each write arrives as a message of its own
+// POSIX only: standard output a pipe already full when the child starts, so that its first
+// write blocks; standard input a socket that the test closes with a byte of the child's
+// unread, so that the child's first read fails with ECONNRESET and the next one ends.
+const char* const kFullPipe = "<full pipe>";
+const char* const kResetSocket = "<reset socket>";
 #ifdef _WIN32
 const char* const kNullDevice = "NUL";
 #else
 const char* const kNullDevice = "/dev/null";
 #endif
+// How many bytes of the child's output its pipe holds before a write blocks.
+extern const std::size_t kPipeCapacity;
 // What Finish returns for a child that had to be killed at the deadline: no exit status
 // on either platform.
 const int kKilled = -1000000;

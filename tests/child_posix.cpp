@@ -28,6 +28,8 @@ namespace {
 
 }  // namespace
 
+const std::size_t kPipeCapacity = 1 << 16;  // Linux's default
+
 void Pause(int milliseconds) { usleep(static_cast<useconds_t>(milliseconds) * 1000); }
 
 std::string TemporaryFile(const char* prefix) {
@@ -47,15 +49,25 @@ Child::Child(const Launch& launch) {
   }
   int inPipe[2], outPipe[2], errPipe[2];
   packets_ = launch.stdoutPath == kPackets;
+  const bool full = launch.stdoutPath == kFullPipe, reset = launch.stdinPath == kResetSocket;
   const bool outputMade = packets_ ? socketpair(AF_UNIX, SOCK_SEQPACKET, 0, outPipe) == 0 : pipe(outPipe) == 0;
-  if (pipe(inPipe) != 0 || !outputMade || pipe(errPipe) != 0) std::abort();
+  const bool inputMade =
+      reset ? socketpair(AF_UNIX, SOCK_STREAM, 0, inPipe) == 0 && write(inPipe[0], "", 1) == 1 : pipe(inPipe) == 0;
+  if (!inputMade || !outputMade || pipe(errPipe) != 0) std::abort();
+  if (full) {
+    static const char fill[4096] = {};
+    fcntl(outPipe[1], F_SETFL, O_NONBLOCK);
+    while (write(outPipe[1], fill, sizeof fill) > 0) {
+    }
+    fcntl(outPipe[1], F_SETFL, 0);
+  }
   pid_ = fork();
   if (pid_ == 0) {
     auto stream = [](const std::string& path, int pipeEnd, int flags) {
       return path.empty() ? pipeEnd : path == kClosed ? -1 : open(path.c_str(), flags);
     };
-    const int source = stream(launch.stdinPath, inPipe[0], O_RDONLY);
-    const int sink = stream(packets_ ? "" : launch.stdoutPath, outPipe[1], O_WRONLY);
+    const int source = stream(reset ? "" : launch.stdinPath, inPipe[0], O_RDONLY);
+    const int sink = stream(packets_ || full ? "" : launch.stdoutPath, outPipe[1], O_WRONLY);
     dup2(errPipe[1], 2);
     for (int fd : {0, 1}) close(fd);
     if (source >= 0) dup2(source, 0);
@@ -70,7 +82,7 @@ Child::Child(const Launch& launch) {
   output_ = outPipe[0];
   errors_ = errPipe[0];
   if (!launch.stdinPath.empty()) CloseInput();
-  if (!launch.stdoutPath.empty() && !packets_) {
+  if (!launch.stdoutPath.empty() && !packets_ && !full) {
     close(output_);
     output_ = -1;
   }

@@ -73,6 +73,8 @@ std::vector<std::pair<std::string, std::string>> SetEnvironment(const std::vecto
 
 }  // namespace
 
+const std::size_t kPipeCapacity = kPipeSize;
+
 void Pause(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
 
 std::string TemporaryFile(const char* prefix) {

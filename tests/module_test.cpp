@@ -138,6 +138,8 @@ TEST_F(ModuleTest, BulkDriveAndCloseDriveOnlyChannelsRecordedAsOutputs) {
   module.DIOSetChannelDirection(0x80, 0);
   module.DIOSetChannelDirection(0x81, 1);
   module.DIOSetChannelDirection(0x82, 0);
+  EXPECT_EQ(module.DIOSetChannelDirection(0x80, 2), -1);  // refused: still an output
+  EXPECT_THAT(module.dioDirection, ElementsAre(0, 1, 0));
   fake::calls.clear();
   EXPECT_EQ(module.DIOSetAllOutputLevels(1), 0);
   EXPECT_EQ(module.Close(), 0);
