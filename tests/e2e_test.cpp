@@ -178,6 +178,7 @@ std::vector<Surroundings> SurroundingsTable() {
 }
 
 class Hostile : public testing::TestWithParam<Surroundings> {};
+void PrintTo(const Surroundings& row, std::ostream* out) { *out << row.name; }
 
 TEST_P(Hostile, SurroundingsAreHandledAsDocumented) {
   const Surroundings& c = GetParam();
@@ -264,6 +265,7 @@ std::vector<Interruption> InterruptionTable() {
 }
 
 class Interrupts : public testing::TestWithParam<Interruption> {};
+void PrintTo(const Interruption& row, std::ostream* out) { *out << row.name; }
 
 TEST_P(Interrupts, EndWithStatusTwoLosingNothingAndLeavingNoCommandHalfDone) {
   const Interruption& c = GetParam();
