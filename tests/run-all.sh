@@ -67,7 +67,7 @@ fi
 # Windows: the test programs are Windows programs too, run under wine (the 32-bit ones
 # under wine32): mingw-w64 for 64-bit, then for 32-bit with the platform's calling
 # convention and with __stdcall; and the MSVC-ABI program (clang-cl and lld-link against
-# wine's C runtime, where GoogleTest does not build), driven by the 64-bit test programs.
+# wine's C runtime, where GoogleTest does not build), driven by mingw-w64's test programs.
 wine64=/usr/lib/wine/wine64 wine32=/usr/lib/wine/wine
 windows=(-DCMAKE_BUILD_TYPE=Release -DQUILLTERM_TESTS=ON)
 if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || [ ! -x "$wine64" ] || [ ! -d /usr/src/googletest ]; then
@@ -76,14 +76,11 @@ else
   stage windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake "${windows[@]}"
 fi
 
-if ! command -v clang-cl-14 lld-link-14 llvm-lib-14 >/dev/null || [ ! -d /usr/include/wine/wine/msvcrt ] ||
-  [ ! -d /usr/lib/llvm-14/include/c++/v1 ] || [ ! -x "$wine64" ]; then
-  skip msvc-abi "no clang-cl, lld-link, wine's headers or libc++'s (apt-get install clang-tools-14 lld-14 llvm-14 libwine-dev wine64-tools libc++-14-dev wine64)"
-elif [ ! -f build-tests/windows/e2e_test.exe ]; then
-  skip msvc-abi "the windows stage built no test programs to drive it"
+if ! command -v clang-cl-14 lld-link-14 llvm-lib-14 x86_64-w64-mingw32-g++-posix >/dev/null ||
+  [ ! -d /usr/include/wine/wine/msvcrt ] || [ ! -d /usr/lib/llvm-14/include/c++/v1 ] || [ ! -x "$wine64" ]; then
+  skip msvc-abi "no clang-cl, lld-link, mingw-w64, wine's headers or libc++'s (apt-get install clang-tools-14 lld-14 llvm-14 g++-mingw-w64-x86-64-posix libwine-dev wine64-tools libc++-14-dev wine64)"
 else
-  stage msvc-abi -DCMAKE_TOOLCHAIN_FILE=cmake/clang-cl-wine-x86_64.cmake "${windows[@]}" \
-    -DQUILLTERM_TEST_PROGRAMS="$PWD/build-tests/windows"
+  stage msvc-abi -DCMAKE_TOOLCHAIN_FILE=cmake/clang-cl-wine-x86_64.cmake "${windows[@]}"
 fi
 
 if ! command -v i686-w64-mingw32-g++-posix >/dev/null || [ ! -x "$wine32" ]; then

@@ -47,6 +47,16 @@ void operator delete(void* memory) noexcept { free(memory); }
 void operator delete[](void* memory) noexcept { free(memory); }
 void operator delete(void* memory, std::size_t /*size*/) noexcept { free(memory); }
 void operator delete[](void* memory, std::size_t /*size*/) noexcept { free(memory); }
+// Over-aligned ones, which libc++'s headers name in builds that are not optimized.
+void* operator new(std::size_t size, std::align_val_t alignment) {
+  void* memory = _aligned_malloc(size > 0 ? size : 1, static_cast<std::size_t>(alignment));
+  if (memory == nullptr) abort();
+  return memory;
+}
+void operator delete(void* memory, std::align_val_t /*alignment*/) noexcept { _aligned_free(memory); }
+void operator delete(void* memory, std::size_t /*size*/, std::align_val_t /*alignment*/) noexcept {
+  _aligned_free(memory);
+}
 
 std::chrono::steady_clock::time_point std::chrono::steady_clock::now() noexcept {
   LARGE_INTEGER ticks, frequency;
