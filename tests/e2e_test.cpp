@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -22,19 +21,6 @@ namespace {
 
 const Target& target = Target::Get();
 
-const std::string kMenu =
-    "Please enter a command\n(1) Read in All Analog Inputs\n(2) Toggle ALL DIO LOW\n"
-    "(3) Toggle ALL DIO HIGH\n(4) Read all DIO\nWhat is your selection? ";
-const std::string kPrompt = "What is your selection? ";
-const std::string kBye = "Program Terminating...\n";
-const std::string kIncorrect = "Incorrect input, try again, q to quit.\n\n";
-
-std::string Header(const std::string& identification = "v1.2 rev 3 | ADCType A2 ") {
-  return "Quillterm: Successfully Connected, Welcome to the TOLVA MMPEEAX Command Line Utility.\n"
-         "Quillterm: Versalogic MMPEEAX " +
-         identification + "\n";
-}
-
 // `count` times `one`: output, or calls.
 template <typename T>
 T Times(int count, const T& one) {
@@ -49,17 +35,12 @@ const std::vector<std::string> kOutputs = {"Direction 0 0", "Direction 1 0", "Di
 
 // The calls of start-up, then `more` of them in turn.
 std::vector<std::string> Calls(std::initializer_list<std::vector<std::string>> more = {}) {
-  std::vector<std::string> calls = {"Open",         "GetVersion",   "GetADCType",   "Range 0x0E 8",
-                                    "Range 0x4E 8", "Range 0x1E 8", "Range 0x5E 8", "Range 0x2E 8",
-                                    "Range 0x6E 8", "Range 0x3E 8", "Range 0x7E 8"};
+  std::vector<std::string> calls = kStartUp;
   for (const auto& group : more) calls.insert(calls.end(), group.begin(), group.end());
   return calls;
 }
 
 const std::string kLow = "CHANNEL_1 LEVEL 0x00\nCHANNEL_2 LEVEL 0x00\nCHANNEL_3 LEVEL 0x00\n";
-
-const std::vector<std::string> kAnalog = {"Analog 0x0E 1", "Analog 0x4E 1", "Analog 0x1E 1", "Analog 0x5E 1",
-                                          "Analog 0x2E 1", "Analog 0x6E 1", "Analog 0x3E 1", "Analog 0x7E 1"};
 
 // The program's output buffer, which the cases below bring to its edges, byte for byte.
 const std::size_t kOutputBuffer = 1 << 16;
