@@ -4,10 +4,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cerrno>
-#include <csignal>
-#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

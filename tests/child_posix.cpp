@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -82,18 +81,14 @@ Child::Child(const Launch& launch) {
   output_ = outPipe[0];
   errors_ = errPipe[0];
   if (!launch.stdinPath.empty()) CloseInput();
-  if (!launch.stdoutPath.empty() && !packets_ && !full) {
-    close(output_);
-    output_ = -1;
-  }
+  if (!launch.stdoutPath.empty() && !packets_ && !full) CloseOutput();
 }
 
 Child::~Child() {
   if (!reaped_) Kill();
   CloseInput();
-  for (int fd : {output_, errors_}) {
+  for (int fd : {output_, errors_})
     if (fd >= 0) close(fd);
-  }
 }
 
 void Child::Send(const std::string& bytes) {
@@ -132,29 +127,24 @@ void Child::Interrupt() {
 }
 
 bool Child::Pump(int timeoutMs) {
-  pollfd fds[2] = {{output_, POLLIN, 0}, {errors_, POLLIN, 0}};
-  const int count = errors_ >= 0 ? 2 : 1;
   if (output_ < 0 && errors_ < 0) return false;
-  if (poll(fds, static_cast<nfds_t>(count), timeoutMs) <= 0) return true;
-  bool open = false;
-  for (int i = 0; i < count; ++i) {
+  pollfd fds[2] = {{output_, POLLIN, 0}, {errors_, POLLIN, 0}};  // poll passes over a closed one's -1
+  if (poll(fds, 2, timeoutMs) <= 0) return true;
+  for (int i = 0; i < 2; ++i) {
     int& fd = i == 0 ? output_ : errors_;
-    if (fd < 0) continue;
-    if (fds[i].revents != 0) {
-      static char chunk[1 << 18];  // larger than any one message
-      const ssize_t n = read(fd, chunk, sizeof chunk);
-      if (n > 0) {
-        (i == 0 ? out : err).append(chunk, static_cast<std::size_t>(n));
-        if (i == 0 && packets_) writes.push_back(static_cast<std::size_t>(n));
-      } else {
-        if (fd == input_) input_ = -1;
-        close(fd);
-        fd = -1;
-      }
+    if (fds[i].revents == 0) continue;
+    static char chunk[1 << 18];  // larger than any one message
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n > 0) {
+      (i == 0 ? out : err).append(chunk, static_cast<std::size_t>(n));
+      if (i == 0 && packets_) writes.push_back(static_cast<std::size_t>(n));
+    } else {
+      if (fd == input_) input_ = -1;
+      close(fd);
+      fd = -1;
     }
-    open = open || fd >= 0;
   }
-  return open;
+  return output_ >= 0 || errors_ >= 0;
 }
 
 bool Child::Reap() {

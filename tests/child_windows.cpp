@@ -8,9 +8,7 @@
 
 namespace {
 
-// Smaller than most of the program's writes, so that one this side does not read holds
-// the writer, and more bytes waiting than the pipe holds say so.
-const DWORD kPipeSize = 4096;
+SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
 
 BOOL WINAPI IgnoreCtrlC(DWORD event) { return event == CTRL_C_EVENT ? TRUE : FALSE; }
 
@@ -39,7 +37,6 @@ void Close(void*& handle) {
 }
 
 HANDLE Pipe(HANDLE* childEnd, bool childReads, DWORD size) {
-  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
   HANDLE read = nullptr, write = nullptr;
   if (!CreatePipe(&read, &write, &inherited, size)) return nullptr;
   HANDLE ours = childReads ? write : read;
@@ -50,7 +47,6 @@ HANDLE Pipe(HANDLE* childEnd, bool childReads, DWORD size) {
 
 // An existing file or device; with backup semantics a folder opens too, and reads fail.
 HANDLE Open(const std::string& path, DWORD access) {
-  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   HANDLE file =
       CreateFileA(path.c_str(), access, share, &inherited, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -73,7 +69,9 @@ std::vector<std::pair<std::string, std::string>> SetEnvironment(const std::vecto
 
 }  // namespace
 
-const std::size_t kPipeCapacity = kPipeSize;
+// Smaller than most of the program's writes, so that one this side does not read holds
+// the writer, and more bytes waiting than the pipe holds say so.
+const std::size_t kPipeCapacity = 4096;
 
 void Pause(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
 
@@ -96,7 +94,7 @@ Child::Child(const Launch& launch) : console_(launch.terminal) {
     childIn = Open(launch.stdinPath, GENERIC_READ);
   }
   if (launch.stdoutPath.empty()) {
-    output_ = Pipe(&childOut, false, kPipeSize);
+    output_ = Pipe(&childOut, false, static_cast<DWORD>(kPipeCapacity));
   } else if (launch.stdoutPath != kClosed) {
     childOut = Open(launch.stdoutPath, GENERIC_WRITE);
   }
@@ -118,12 +116,9 @@ Child::Child(const Launch& launch) : console_(launch.terminal) {
     std::fprintf(stderr, "cannot start %s: error %lu\n", command.c_str(), GetLastError());
     reaped_ = true;
   }
-  for (const auto& variable : before) {
+  for (const auto& variable : before)
     SetEnvironmentVariableA(variable.first.c_str(), variable.second.empty() ? nullptr : variable.second.c_str());
-  }
-  for (HANDLE handle : {childIn, childOut, childErr}) {
-    if (handle != nullptr) CloseHandle(handle);
-  }
+  for (void** handle : {&childIn, &childOut, &childErr}) Close(*handle);
 }
 
 Child::~Child() {
@@ -211,7 +206,8 @@ void Child::Kill() {
 bool Child::BlockedWriting(int timeoutMs) {
   for (int waited = 0; waited < Scaled(timeoutMs); ++waited) {
     DWORD waiting = 0;
-    if (output_ != nullptr && PeekNamedPipe(output_, nullptr, 0, nullptr, &waiting, nullptr) && waiting > kPipeSize) {
+    if (output_ != nullptr && PeekNamedPipe(output_, nullptr, 0, nullptr, &waiting, nullptr) &&
+        waiting > kPipeCapacity) {
       return true;
     }
     Pause(1);

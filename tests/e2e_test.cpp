@@ -29,8 +29,9 @@ T Times(int count, const T& one) {
   return all;
 }
 
-const std::vector<std::string> kInputs = {"Direction 0 1", "Direction 1 1", "Direction 2 1"};
-const std::vector<std::string> kReadLevels = {"GetLevel 0", "GetLevel 1", "GetLevel 2"};
+// Selection 4's calls: every channel made an input, then read.
+const std::vector<std::string> kReadDigital = {"Direction 0 1", "Direction 1 1", "Direction 2 1",
+                                               "GetLevel 0",    "GetLevel 1",    "GetLevel 2"};
 const std::vector<std::string> kOutputs = {"Direction 0 0", "Direction 1 0", "Direction 2 0"};
 
 // The calls of start-up, then `more` of them in turn.
@@ -108,8 +109,7 @@ std::vector<Surroundings> SurroundingsTable() {
       {"output a full device", "", "/dev/full", "4\nq", 0, 1, "", Calls(), kNoFullDevice},
       {"output closed", "", kClosed, "4\nq", 0, 1, "", Calls()},
       {"NUL and 0xFF", "", "", std::string("\0\xff\0", 3) + "4", 0, 0,
-       Header() + Times(4, kMenu) + kLow + kMenu + kIncorrect + kMenu + kBye, Calls({kInputs, kReadLevels}), kBoth, "",
-       4},
+       Header() + Times(4, kMenu) + kLow + kMenu + kIncorrect + kMenu + kBye, Calls({kReadDigital}), kBoth, "", 4},
       {"hundreds of arguments", "", "", "q", 500, 0, Header() + kMenu + kBye, Calls(), kBoth, "", 2},
       {"a mebibyte with no line end", "", "", std::string(1 << 20, 'x'), 0, 0,
        Header() + Times((1 << 20) + 1, kMenu) + kIncorrect + kMenu + kBye, Calls()},
@@ -119,15 +119,15 @@ std::vector<Surroundings> SurroundingsTable() {
        Calls({Times(226, kAnalog)}), kBoth, wide, 5, kOutputBuffer - kMenu.size()},
       {"the last line ending at the buffer's last byte", "", "", std::string(230, '1') + "44xxxxxq", 0, 0,
        Header() + kMenu + Times(230, kReadout) + lows + Times(5, kMenu) + kBye,
-       Calls({Times(230, kAnalog), kInputs, kReadLevels, kInputs, kReadLevels}), kBoth, wide, 2, kOutputBuffer},
+       Calls({Times(230, kAnalog), kReadDigital, kReadDigital}), kBoth, wide, 2, kOutputBuffer},
       {"a last line that does not fit", "", "", std::string(234, '1') + "q", 0, 0,
        Header() + kMenu + Times(234, kReadout) + kBye, Calls({Times(234, kAnalog)}), kBoth, wide, 3,
        kOutputBuffer - 16},
       {"output a byte short of the buffer at a wait", "", "", std::string(219, '1') + "44" + std::string(27, 'x'), 0, 0,
        Header() + kMenu + Times(219, kReadout) + lows + Times(27, kMenu) + kIncorrect + kMenu + kBye,
-       Calls({Times(219, kAnalog), kInputs, kReadLevels, kInputs, kReadLevels}), kBoth, wide, 4, kOutputBuffer - 1},
+       Calls({Times(219, kAnalog), kReadDigital, kReadDigital}), kBoth, wide, 4, kOutputBuffer - 1},
       {"CR LF is one line end", "", "", "4\r\nq\r\n", 0, 0, Header() + kMenu + kLow + Times(2, kMenu) + kBye,
-       Calls({kInputs, kReadLevels}), kTextMode},
+       Calls({kReadDigital}), kTextMode},
       {"Ctrl-Z is end of input", "", "", "\n\x1aq", 0, 0, Header() + Times(2, kMenu) + kIncorrect + kMenu + kBye,
        Calls(), kTextMode},
   };
@@ -213,7 +213,7 @@ std::vector<Interruption> InterruptionTable() {
       // after the first level read of the 4; the command must still finish.
       {"while a command's flush is blocked, after it", ownThread, "readings=1e10", "", std::string(234, '1') + "4", 0,
        kInAFlush, false, false, Header() + kMenu + Times(234, kReadout) + kLow + kBye,
-       Calls({Times(234, kAnalog), kInputs, kReadLevels})},
+       Calls({Times(234, kAnalog), kReadDigital})},
       // A write cut short by the signal is no failed output.
       {"while the first write is blocked on a pipe full from the start", noCutWrite, "", "", "", 0, kFromTheStart,
        false, false, Header() + kMenu + kBye, Calls()},
@@ -303,7 +303,7 @@ TEST(Terminal, SelectionsTypedWithEnterThenQ) {
   const std::string screen = terminal.Screen();
   EXPECT_NE(screen.find("? " + Terminal::Echo("4") + kLow + kMenu + kMenu), std::string::npos) << screen;
   EXPECT_THAT(screen, EndsWith("? " + Terminal::Echo("q") + kBye)) << screen;
-  EXPECT_THAT(terminal.fake.Calls(), ElementsAreArray(Calls({kInputs, kReadLevels})));
+  EXPECT_THAT(terminal.fake.Calls(), ElementsAreArray(Calls({kReadDigital})));
 }
 
 // Last of those at the console: wine's console hands the next line typed there to the read
