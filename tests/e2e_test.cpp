@@ -258,15 +258,12 @@ struct Terminal {
   FakeRun fake{"", true};
   Child child{fake.launch};
 
-  bool Prompts(int count) {
-    const bool seen = child.WaitFor("What is your selection?", count);
-    EXPECT_TRUE(seen) << testing::PrintToString(child.out);
-    return seen;
-  }
   // Types the keys, then waits until the prompt has been shown `count` times in all.
   bool Type(const std::string& keys, int count) {
     child.Send(keys);
-    return Prompts(count);
+    const bool seen = child.WaitFor("What is your selection?", count);
+    EXPECT_TRUE(seen) << testing::PrintToString(child.out);
+    return seen;
   }
   // What shows in the output after the prompt when `keys` and Enter are typed.
   static std::string Echo(const std::string& keys) { return target.windows ? "" : keys + "\n"; }
@@ -281,7 +278,7 @@ struct Terminal {
 TEST(Terminal, EndOfInputIsReportedAndOnlyASecondOneInARowEnds) {
   if (target.windows) GTEST_SKIP() << "Ctrl-Z then Enter ends input with Windows' runtime but not with wine's";
   Terminal terminal;
-  ASSERT_TRUE(terminal.Prompts(1));
+  ASSERT_TRUE(terminal.Type("", 1));
   ASSERT_TRUE(terminal.Type("\x04", 2));
   EXPECT_FALSE(terminal.child.Exited(200));  // waits for more input
   ASSERT_TRUE(terminal.Type("x\r", 4));
@@ -296,7 +293,7 @@ TEST(Terminal, EndOfInputIsReportedAndOnlyASecondOneInARowEnds) {
 
 TEST(Terminal, SelectionsTypedWithEnterThenQ) {
   Terminal terminal;
-  ASSERT_TRUE(terminal.Prompts(1));
+  ASSERT_TRUE(terminal.Type("", 1));
   ASSERT_TRUE(terminal.Type("4\r", 3));
   terminal.child.Send("q\r");
   EXPECT_EQ(terminal.child.Finish(), 0);
@@ -310,7 +307,7 @@ TEST(Terminal, SelectionsTypedWithEnterThenQ) {
 // that an interrupted program left behind, before any new program's.
 TEST(Terminal, CtrlCAtThePromptEndsWithStatusTwo) {
   Terminal terminal;
-  ASSERT_TRUE(terminal.Prompts(1));
+  ASSERT_TRUE(terminal.Type("", 1));
   terminal.child.Send("\x03");
   EXPECT_TRUE(terminal.child.Exited(5000));
   EXPECT_EQ(terminal.child.Finish(), 2);
@@ -324,8 +321,7 @@ TEST(Terminal, CtrlCAtThePromptEndsWithStatusTwo) {
 TEST(Simulator, EverySelectionWorksWithinTheContract) {
   std::string out, err;
   if (target.program.empty()) GTEST_SKIP() << "the program is linked to a vendor library, not the simulator";
-  Launch simulator;
-  simulator.argv = target.Command(target.program);
+  Launch simulator{target.Command(target.program), {}, "", "", false};
   EXPECT_EQ(RunToEnd(simulator, "4\n1\n3\n4\n2\n4\n1\nq\n", &out, &err), 0);
   EXPECT_THAT(err, IsEmpty());
   const std::string start = target.Lines(Header("v2.1 rev 5 | ADCType A1 ") + kMenu);

@@ -40,11 +40,9 @@ struct Session {
                   adcType);
     std::string script = text;
     auto list = [&](const char* key, auto values, const char* format) {
-      if (values.empty()) return;
-      script += std::string(" ") + key + "=";
       for (std::size_t i = 0; i < values.size(); ++i) {
         std::snprintf(text, sizeof text, format, values[i]);
-        script += (i > 0 ? "," : "") + std::string(text);
+        script += (i > 0 ? std::string(",") : std::string(" ") + key + "=") + text;
       }
     };
     list("readings", readings, "%.9g");
