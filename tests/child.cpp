@@ -50,8 +50,7 @@ bool Child::ExitedBy(Clock::time_point deadline) {
 int Child::Finish(int timeoutMs) {
   CloseInput();
   const auto deadline = In(timeoutMs);
-  while (MillisecondsLeft(deadline) > 0 && Pump(MillisecondsLeft(deadline))) {
-  }
+  while (MillisecondsLeft(deadline) > 0 && Pump(MillisecondsLeft(deadline))) continue;
   if (!ExitedBy(deadline)) {
     Kill();
     return kKilled;

@@ -88,16 +88,11 @@ class Child {
   int status_ = kKilled;
   bool reaped_ = false;
 #ifdef _WIN32
-  void* process_ = nullptr;
-  void* input_ = nullptr;
-  void* output_ = nullptr;
-  void* errors_ = nullptr;
+  void *process_ = nullptr, *input_ = nullptr, *output_ = nullptr, *errors_ = nullptr;
   bool console_ = false;
 #else
   pid_t pid_ = -1;
-  int input_ = -1;
-  int output_ = -1;
-  int errors_ = -1;
+  int input_ = -1, output_ = -1, errors_ = -1;
   bool packets_ = false;
 #endif
 };

@@ -56,8 +56,7 @@ Child::Child(const Launch& launch) {
   if (full) {
     static const char fill[4096] = {};
     fcntl(outPipe[1], F_SETFL, O_NONBLOCK);
-    while (write(outPipe[1], fill, sizeof fill) > 0) {
-    }
+    while (write(outPipe[1], fill, sizeof fill) > 0) continue;
     fcntl(outPipe[1], F_SETFL, 0);
   }
   pid_ = fork();
@@ -119,8 +118,7 @@ void Child::Interrupt() {
   for (int waited = 0; waited < Scaled(10000); ++waited) {
     std::ifstream in(status);
     std::string line;
-    while (std::getline(in, line) && line.compare(0, 7, "ShdPnd:") != 0) {
-    }
+    while (std::getline(in, line) && line.compare(0, 7, "ShdPnd:") != 0) continue;
     if (line.empty() || (std::strtoull(line.c_str() + 7, nullptr, 16) & bit) == 0) return;
     Pause(1);
   }
@@ -167,17 +165,16 @@ bool Child::BlockedWriting(int timeoutMs) {
   const std::string tasks = "/proc/" + std::to_string(pid_) + "/task/";
   const std::string pipeWrite = "pipe_write";
   for (int waited = 0; waited < Scaled(timeoutMs); ++waited) {
+    bool found = false;
     DIR* folder = opendir(tasks.c_str());
     for (dirent* task = folder != nullptr ? readdir(folder) : nullptr; task != nullptr; task = readdir(folder)) {
       std::ifstream wchan(tasks + task->d_name + "/wchan");
       const std::string where((std::istreambuf_iterator<char>(wchan)), std::istreambuf_iterator<char>());
-      if (where.size() >= pipeWrite.size() &&
-          where.compare(where.size() - pipeWrite.size(), pipeWrite.size(), pipeWrite) == 0) {
-        closedir(folder);
-        return true;
-      }
+      found = found || (where.size() >= pipeWrite.size() &&
+                        where.compare(where.size() - pipeWrite.size(), pipeWrite.size(), pipeWrite) == 0);
     }
     if (folder != nullptr) closedir(folder);
+    if (found) return true;
     Pause(1);
   }
   return false;

@@ -20,8 +20,7 @@ std::vector<std::string> calls;
 
 namespace {
 
-std::size_t nextReading = 0;
-std::size_t nextLevel = 0;
+std::size_t nextReading = 0, nextLevel = 0;
 int callsStarted = 0;
 // A program run with a script keeps no record in memory: its log file is the record, and a
 // long run would otherwise grow without bound.
@@ -33,10 +32,7 @@ std::string releasePath;
 // C++ library are there (the MSVC-ABI build under wine).
 void SleepMicroseconds(unsigned microseconds) {
 #ifdef _WIN32
-  if (microseconds >= 1000) {
-    Sleep(microseconds / 1000);
-    return;
-  }
+  if (microseconds >= 1000) return Sleep(microseconds / 1000);
   LARGE_INTEGER now, frequency, end;  // Sleep counts whole milliseconds at best
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&end);

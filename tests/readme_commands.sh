@@ -51,10 +51,9 @@ run() { cd "$tree" && printf 'q\n' | DESTDIR=$staged MANPAGER=cat bash -c "$1" >
 removal='xargs rm <' staged_removal="xargs -I{} rm $staged{} <"
 for command in "${commands[@]}"; do
   command=${command//\/path\/to\/libVL_OSALib.so/$work/vendor/libVL_OSALib.so}
-  case $command in
-    *__stdcall*) command=${command//\/path\/to\/VL_OSALib.lib/$work/vendor/i686/VL_OSALib.lib} ;;
-    *) command=${command//\/path\/to\/VL_OSALib.lib/$work/vendor/x86_64/VL_OSALib.lib} ;;
-  esac
+  arch=x86_64
+  [[ $command = *__stdcall* ]] && arch=i686
+  command=${command//\/path\/to\/VL_OSALib.lib/$work/vendor/$arch/VL_OSALib.lib}
   command=${command/#"$removal"/"$staged_removal"}
   check "$command" run "$command"
   case $command in

@@ -39,7 +39,6 @@ std::vector<std::string> Target::Command(const std::string& path) const {
 std::string Target::Lines(const std::string& text) const {
   if (!windows) return text;
   std::string lines;
-  lines.reserve(text.size() + text.size() / 8);
   for (char c : text) (c == '\n' ? lines += "\r\n" : lines += c);
   return lines;
 }
