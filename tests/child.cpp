@@ -31,9 +31,8 @@ bool Child::WaitFor(const std::string& needle, int count, int timeoutMs) {
     for (std::size_t at = out.find(needle); at != std::string::npos; at = out.find(needle, at + 1)) ++found;
     return found;
   };
-  while (occurrences() < count) {
+  while (occurrences() < count)
     if (MillisecondsLeft(deadline) == 0 || !Pump(MillisecondsLeft(deadline))) return occurrences() >= count;
-  }
   return true;
 }
 

@@ -73,9 +73,7 @@ Child::Child(const Launch& launch) {
     for (int fd = 3; fd < 64; ++fd) close(fd);
     Exec(launch);
   }
-  close(inPipe[0]);
-  close(outPipe[1]);
-  close(errPipe[1]);
+  for (int fd : {inPipe[0], outPipe[1], errPipe[1]}) close(fd);
   input_ = inPipe[1];
   output_ = outPipe[0];
   errors_ = errPipe[0];
@@ -91,11 +89,9 @@ Child::~Child() {
 }
 
 void Child::Send(const std::string& bytes) {
-  for (std::size_t sent = 0; sent < bytes.size();) {
-    const ssize_t n = write(input_, bytes.data() + sent, bytes.size() - sent);
-    if (n <= 0) return;
-    sent += static_cast<std::size_t>(n);
-  }
+  ssize_t n = 0;
+  for (std::size_t sent = 0; sent < bytes.size(); sent += static_cast<std::size_t>(n))
+    if ((n = write(input_, bytes.data() + sent, bytes.size() - sent)) <= 0) return;
 }
 
 void Child::CloseInput() {

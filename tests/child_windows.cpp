@@ -131,9 +131,8 @@ Child::~Child() {
 void Child::Send(const std::string& bytes) {
   if (!console_) {
     DWORD written = 0;
-    for (std::size_t sent = 0; sent < bytes.size() && input_ != nullptr; sent += written) {
+    for (std::size_t sent = 0; sent < bytes.size() && input_ != nullptr; sent += written)
       if (!WriteFile(input_, bytes.data() + sent, static_cast<DWORD>(bytes.size() - sent), &written, nullptr)) return;
-    }
     return;
   }
   for (char c : bytes) {
@@ -165,11 +164,9 @@ bool Child::Pump(int timeoutMs) {
     bool open = false, read = false;
     for (void** handle : {&output_, &errors_}) {
       DWORD waiting = 0;
+      const bool ended = *handle != nullptr && !PeekNamedPipe(*handle, nullptr, 0, nullptr, &waiting, nullptr);
+      if (ended) Close(*handle);  // closed, and all read
       if (*handle == nullptr) continue;
-      if (!PeekNamedPipe(*handle, nullptr, 0, nullptr, &waiting, nullptr)) {  // closed, and all read
-        Close(*handle);
-        continue;
-      }
       open = true;
       if (waiting == 0) continue;
       std::string& text = handle == &output_ ? out : err;

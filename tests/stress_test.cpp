@@ -176,9 +176,8 @@ Session RandomSession(std::mt19937& random, std::size_t maxInput, const char* fa
     const auto any = static_cast<float>(std::uniform_real_distribution<double>(-scale, scale)(random));
     s.readings.push_back(uniform(0, 3) == 0 ? edgeReadings[static_cast<std::size_t>(uniform(0, 6))] : any);
   }
-  for (int i = uniform(0, 5); i > 0; --i) {
+  for (int i = uniform(0, 5); i > 0; --i)
     s.levels.push_back(uniform(0, 2) == 0 ? edgeLevels[static_cast<std::size_t>(uniform(0, 6))] : uniform(0, 1));
-  }
   const std::size_t length = std::uniform_int_distribution<std::size_t>(0, maxInput)(random);
   const std::string weighted = std::string(favoured) + "\n\nq";
   while (s.input.size() < length) {
