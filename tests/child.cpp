@@ -50,11 +50,9 @@ int Child::Finish(int timeoutMs) {
   CloseInput();
   const auto deadline = In(timeoutMs);
   while (MillisecondsLeft(deadline) > 0 && Pump(MillisecondsLeft(deadline))) continue;
-  if (!ExitedBy(deadline)) {
-    Kill();
-    return kKilled;
-  }
-  return status_;
+  if (ExitedBy(deadline)) return status_;
+  Kill();
+  return kKilled;
 }
 
 int RunToEnd(const Launch& launch, const std::string& input, std::string* out, std::string* err) {

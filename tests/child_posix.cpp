@@ -109,13 +109,12 @@ void Child::CloseOutput() {
 // before the child's own code goes on.
 void Child::Interrupt() {
   kill(pid_, SIGINT);
-  const unsigned long long bit = 1ULL << (SIGINT - 1);
   const std::string status = "/proc/" + std::to_string(pid_) + "/status";
   for (int waited = 0; waited < Scaled(10000); ++waited) {
     std::ifstream in(status);
     std::string line;
     while (std::getline(in, line) && line.compare(0, 7, "ShdPnd:") != 0) continue;
-    if (line.empty() || (std::strtoull(line.c_str() + 7, nullptr, 16) & bit) == 0) return;
+    if (line.empty() || (std::strtoull(line.c_str() + 7, nullptr, 16) & (1ULL << (SIGINT - 1))) == 0) return;
     Pause(1);
   }
 }

@@ -84,27 +84,23 @@ std::string TemporaryFile(const char* prefix) {
 
 Child::Child(const Launch& launch) : console_(launch.terminal) {
   OwnConsole();
-  HANDLE childIn = nullptr, childOut = nullptr, childErr = nullptr;
-  if (console_) {
-    childIn = Open("CONIN$", GENERIC_READ | GENERIC_WRITE);
-    input_ = Open("CONIN$", GENERIC_READ | GENERIC_WRITE);
-  } else if (launch.stdinPath.empty()) {
-    input_ = Pipe(&childIn, true, 0);
-  } else if (launch.stdinPath != kClosed) {
-    childIn = Open(launch.stdinPath, GENERIC_READ);
-  }
-  if (launch.stdoutPath.empty()) {
-    output_ = Pipe(&childOut, false, static_cast<DWORD>(kPipeCapacity));
-  } else if (launch.stdoutPath != kClosed) {
-    childOut = Open(launch.stdoutPath, GENERIC_WRITE);
-  }
-  errors_ = Pipe(&childErr, false, 0);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = childIn;
-  startup.hStdOutput = childOut;
-  startup.hStdError = childErr;
+  if (console_) {
+    startup.hStdInput = Open("CONIN$", GENERIC_READ | GENERIC_WRITE);
+    input_ = Open("CONIN$", GENERIC_READ | GENERIC_WRITE);
+  } else if (launch.stdinPath.empty()) {
+    input_ = Pipe(&startup.hStdInput, true, 0);
+  } else if (launch.stdinPath != kClosed) {
+    startup.hStdInput = Open(launch.stdinPath, GENERIC_READ);
+  }
+  if (launch.stdoutPath.empty()) {
+    output_ = Pipe(&startup.hStdOutput, false, static_cast<DWORD>(kPipeCapacity));
+  } else if (launch.stdoutPath != kClosed) {
+    startup.hStdOutput = Open(launch.stdoutPath, GENERIC_WRITE);
+  }
+  errors_ = Pipe(&startup.hStdError, false, 0);
   std::string command;
   for (const std::string& arg : launch.argv) command += (command.empty() ? "\"" : " \"") + arg + "\"";
   const auto before = SetEnvironment(launch.environment);
@@ -118,7 +114,7 @@ Child::Child(const Launch& launch) : console_(launch.terminal) {
   }
   for (const auto& variable : before)
     SetEnvironmentVariableA(variable.first.c_str(), variable.second.empty() ? nullptr : variable.second.c_str());
-  for (void** handle : {&childIn, &childOut, &childErr}) Close(*handle);
+  for (void** handle : {&startup.hStdInput, &startup.hStdOutput, &startup.hStdError}) Close(*handle);
 }
 
 Child::~Child() {

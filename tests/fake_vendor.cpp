@@ -37,9 +37,7 @@ void SleepMicroseconds(unsigned microseconds) {
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&end);
   end.QuadPart += frequency.QuadPart * microseconds / 1000000;
-  do {
-    QueryPerformanceCounter(&now);
-  } while (now.QuadPart < end.QuadPart);
+  while (QueryPerformanceCounter(&now) && now.QuadPart < end.QuadPart) continue;
 #else
   usleep(microseconds);
 #endif
