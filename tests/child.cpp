@@ -17,11 +17,13 @@ Clock::time_point In(int milliseconds) { return Clock::now() + std::chrono::mill
 }  // namespace
 
 int Scaled(int milliseconds) {
-  static const int slowness = [] {
-    const char* value = std::getenv("QUILLTERM_E2E_SLOWNESS");
-    return value != nullptr && std::atoi(value) > 0 ? std::atoi(value) : 1;
-  }();
+  static const int slowness = std::max(1, Setting("QUILLTERM_E2E_SLOWNESS", 1));
   return milliseconds * slowness;
+}
+
+int Setting(const char* name, int otherwise) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? std::atoi(value) : otherwise;
 }
 
 bool Child::WaitFor(const std::string& needle, int count, int timeoutMs) {

@@ -25,6 +25,12 @@ namespace {
   _exit(127);
 }
 
+// Closes `fd` unless it is also `other` (a terminal's one descriptor for both).
+void CloseUnlessShared(int& fd, int other) {
+  if (fd >= 0 && fd != other) close(fd);
+  if (fd != other) fd = -1;
+}
+
 }  // namespace
 
 const std::size_t kPipeCapacity = 1 << 16;  // Linux's default
@@ -40,10 +46,9 @@ std::string TemporaryFile(const char* prefix) {
 Child::Child(const Launch& launch) {
   signal(SIGPIPE, SIG_IGN);  // a child that stops reading must not kill the test
   if (launch.terminal) {
-    int master = -1;
-    pid_ = forkpty(&master, nullptr, nullptr, nullptr);
+    pid_ = forkpty(&output_, nullptr, nullptr, nullptr);
     if (pid_ == 0) Exec(launch);
-    input_ = output_ = master;
+    input_ = output_;
     return;
   }
   int inPipe[2], outPipe[2], errPipe[2];
@@ -94,15 +99,9 @@ void Child::Send(const std::string& bytes) {
     if ((n = write(input_, bytes.data() + sent, bytes.size() - sent)) <= 0) return;
 }
 
-void Child::CloseInput() {
-  if (input_ >= 0 && input_ != output_) close(input_);
-  if (input_ != output_) input_ = -1;
-}
+void Child::CloseInput() { CloseUnlessShared(input_, output_); }
 
-void Child::CloseOutput() {
-  if (output_ >= 0 && output_ != input_) close(output_);
-  if (output_ != input_) output_ = -1;
-}
+void Child::CloseOutput() { CloseUnlessShared(output_, input_); }
 
 // Returns once the child has taken the signal off its pending set, so that a second signal
 // counts as one more rather than merging with the first; on Linux the handler then runs

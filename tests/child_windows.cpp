@@ -47,9 +47,8 @@ HANDLE Pipe(HANDLE* childEnd, bool childReads, DWORD size) {
 
 // An existing file or device; with backup semantics a folder opens too, and reads fail.
 HANDLE Open(const std::string& path, DWORD access) {
-  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  HANDLE file =
-      CreateFileA(path.c_str(), access, share, &inherited, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherited,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   return file == INVALID_HANDLE_VALUE ? nullptr : file;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -55,8 +56,7 @@ std::vector<T> List(const char* text) {
 // A program under test takes its script from the environment, once.
 void LoadFromEnvironment() {
   static bool loaded = false;
-  if (loaded) return;
-  loaded = true;
+  if (std::exchange(loaded, true)) return;
   if (const char* path = std::getenv("QUILLTERM_FAKE_LOG")) {
     logFile = std::fopen(path, "ab");
     releasePath = std::string(path) + ".go";

@@ -13,8 +13,7 @@ using testing::IsEmpty;
 
 namespace {
 
-class ModuleTest : public testing::Test {
- protected:
+struct ModuleTest : testing::Test {
   void SetUp() override { fake::Reset(); }
 };
 

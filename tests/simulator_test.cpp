@@ -10,8 +10,7 @@ namespace {
 
 // Every refusal says so in one line of its own on standard error; the program's end-to-end
 // test takes a silent standard error as a sign that it made none.
-class SimulatorTest : public testing::Test {
- protected:
+struct SimulatorTest : testing::Test {
   void SetUp() override { ASSERT_EQ(VSL_Open(), 0); }
   void TearDown() override { VSL_Close(); }
   static void ConfigureAll() {

@@ -21,11 +21,6 @@ namespace {
 
 const Target& target = Target::Get();
 
-int Setting(const char* name, int otherwise) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? std::atoi(value) : otherwise;
-}
-
 struct Session {
   int openResult = 0;
   int version[3] = {};
@@ -97,14 +92,12 @@ Prediction Predict(const Session& session) {
   // Output goes out before each wait for input (one per block) and when a print does not
   // fit in the 65,536-byte buffer, which takes a byte more than the text for its terminator.
   const std::size_t kBuffer = 1 << 16, kBlock = 256;
-  std::size_t pending = 0;
+  auto pending = [&] { return p.out.size() - (p.writes.empty() ? 0 : p.writes.back().end); };
   auto write = [&](bool inCommand) {
-    if (pending > 0) p.writes.push_back({p.out.size(), p.calls.size(), inCommand});
-    pending = 0;
+    if (pending() > 0) p.writes.push_back({p.out.size(), p.calls.size(), inCommand});
   };
   auto print = [&](const std::string& text, bool inCommand = false) {
-    if (text.size() >= kBuffer - pending) write(inCommand);
-    pending += text.size();
+    if (text.size() >= kBuffer - pending()) write(inCommand);
     p.out += text;
   };
   p.calls = {"Open"};
@@ -155,8 +148,7 @@ Prediction Predict(const Session& session) {
       }
     }
   }
-  if (pending + kBye.size() > kBuffer) write(false);  // the last line needs no terminator
-  pending += kBye.size();
+  if (pending() + kBye.size() > kBuffer) write(false);  // the last line needs no terminator
   p.out += kBye;
   write(false);
   return p;

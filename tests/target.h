@@ -11,8 +11,7 @@
 // toolchain) are named by QUILLTERM_E2E_FAKE and QUILLTERM_E2E_PROGRAM. QUILLTERM_E2E_EMULATOR
 // runs them through a command, which may have options, such as valgrind's.
 struct Target {
-  std::string emulator;
-  std::string fake;
+  std::string emulator, fake;
   std::string program;    // empty when the program is linked to a vendor library
   bool windows = false;   // the tests and the program are Windows programs
   bool tiesAway = false;  // its printf rounds exact halves away from zero (wine's ucrtbase)
@@ -56,8 +55,7 @@ struct FakeRun {
   void Release() const;
 
   Launch launch;
-  std::string log;
-  std::string input;
+  std::string log, input;
 };
 
 #endif
