@@ -124,8 +124,8 @@ Child::~Child() {
 // At the console each byte is a key pressed and let go: Enter for CR, Ctrl and C for
 // Ctrl-C, which the console turns into its interrupt.
 void Child::Send(const std::string& bytes) {
+  DWORD written = 0;
   if (!console_) {
-    DWORD written = 0;
     for (std::size_t sent = 0; sent < bytes.size() && input_ != nullptr; sent += written)
       if (!WriteFile(input_, bytes.data() + sent, static_cast<DWORD>(bytes.size() - sent), &written, nullptr)) return;
     return;
@@ -140,7 +140,6 @@ void Child::Send(const std::string& bytes) {
       key.Event.KeyEvent.dwControlKeyState = c == '\x03' ? LEFT_CTRL_PRESSED : 0;
     }
     keys[0].Event.KeyEvent.bKeyDown = TRUE;
-    DWORD written = 0;
     WriteConsoleInputA(input_, keys, 2, &written);
   }
 }

@@ -47,16 +47,12 @@ const std::string kLow = "CHANNEL_1 LEVEL 0x00\nCHANNEL_2 LEVEL 0x00\nCHANNEL_3 
 const std::size_t kOutputBuffer = 1 << 16;
 
 // A readout with readings=1e10 (139 bytes, and the menu, 141).
-const std::string kReadout =
-    "AIN VALUES: 10000000000.00, 10000000000.00, 10000000000.00, 10000000000.00, 10000000000.00, "
-    "10000000000.00, 10000000000.00, 10000000000.00\n" +
-    kMenu;
+const std::string kReadout = "AIN VALUES: " + Times(7, std::string("10000000000.00, ")) + "10000000000.00\n" + kMenu;
 
 // A row of a table below that only one platform can produce says why the other cannot; it
 // is skipped there, with that reason.
 struct Platforms {
-  const char* notOnWindows = nullptr;
-  const char* notOnPosix = nullptr;
+  const char *notOnWindows = nullptr, *notOnPosix = nullptr;
   const char* Reason() const { return target.windows ? notOnWindows : notOnPosix; }
 };
 const Platforms kBoth;
@@ -90,7 +86,8 @@ struct Surroundings {
 };
 
 std::vector<Surroundings> SurroundingsTable() {
-  const std::string failedTwice = Header() + kMenu + kIncorrect + kMenu + kBye;
+  // Input that ends: reported once, and the second time in a row it ends the program.
+  const std::string ended = kIncorrect + kMenu + kBye, failedTwice = Header() + kMenu + ended;
   // After the first wait, a selection 1 costs 280 bytes, 4 costs 204 and any other 141; a
   // print fits only with a byte left for the string's terminator, the last line with none.
   // 226 readouts and 17 other selections: the menu of the 242nd would end at the very end
@@ -109,14 +106,14 @@ std::vector<Surroundings> SurroundingsTable() {
       {"output a full device", "", "/dev/full", "4\nq", 0, 1, "", Calls(), kNoFullDevice},
       {"output closed", "", kClosed, "4\nq", 0, 1, "", Calls()},
       {"NUL and 0xFF", "", "", std::string("\0\xff\0", 3) + "4", 0, 0,
-       Header() + Times(4, kMenu) + kLow + kMenu + kIncorrect + kMenu + kBye, Calls({kReadDigital}), kBoth, "", 4},
+       Header() + Times(4, kMenu) + kLow + kMenu + ended, Calls({kReadDigital}), kBoth, "", 4},
       {"hundreds of arguments", "", "", "q", 500, 0, Header() + kMenu + kBye, Calls(), kBoth, "", 2},
       {"a mebibyte with no line end", "", "", std::string(1 << 20, 'x'), 0, 0,
-       Header() + Times((1 << 20) + 1, kMenu) + kIncorrect + kMenu + kBye, Calls()},
+       Header() + Times((1 << 20) + 1, kMenu) + ended, Calls()},
       {"a failed open", "", "", "1\nq", 0, target.windows ? -1 : 255, failedOpen, {"Open"}, kBoth, "open=1", 1},
       {"output that fills the buffer exactly", "", "", std::string(226, '1') + std::string(17, 'x'), 0, 0,
-       Header() + kMenu + Times(226, kReadout) + Times(17, kMenu) + kIncorrect + kMenu + kBye,
-       Calls({Times(226, kAnalog)}), kBoth, wide, 5, kOutputBuffer - kMenu.size()},
+       Header() + kMenu + Times(226, kReadout) + Times(17, kMenu) + ended, Calls({Times(226, kAnalog)}), kBoth, wide, 5,
+       kOutputBuffer - kMenu.size()},
       {"the last line ending at the buffer's last byte", "", "", std::string(230, '1') + "44xxxxxq", 0, 0,
        Header() + kMenu + Times(230, kReadout) + lows + Times(5, kMenu) + kBye,
        Calls({Times(230, kAnalog), kReadDigital, kReadDigital}), kBoth, wide, 2, kOutputBuffer},
@@ -124,12 +121,11 @@ std::vector<Surroundings> SurroundingsTable() {
        Header() + kMenu + Times(234, kReadout) + kBye, Calls({Times(234, kAnalog)}), kBoth, wide, 3,
        kOutputBuffer - 16},
       {"output a byte short of the buffer at a wait", "", "", std::string(219, '1') + "44" + std::string(27, 'x'), 0, 0,
-       Header() + kMenu + Times(219, kReadout) + lows + Times(27, kMenu) + kIncorrect + kMenu + kBye,
+       Header() + kMenu + Times(219, kReadout) + lows + Times(27, kMenu) + ended,
        Calls({Times(219, kAnalog), kReadDigital, kReadDigital}), kBoth, wide, 4, kOutputBuffer - 1},
       {"CR LF is one line end", "", "", "4\r\nq\r\n", 0, 0, Header() + kMenu + kLow + Times(2, kMenu) + kBye,
        Calls({kReadDigital}), kTextMode},
-      {"Ctrl-Z is end of input", "", "", "\n\x1aq", 0, 0, Header() + Times(2, kMenu) + kIncorrect + kMenu + kBye,
-       Calls(), kTextMode},
+      {"Ctrl-Z is end of input", "", "", "\n\x1aq", 0, 0, Header() + Times(2, kMenu) + ended, Calls(), kTextMode},
   };
 }
 
@@ -311,8 +307,8 @@ TEST(Terminal, CtrlCAtThePromptEndsWithStatusTwo) {
   terminal.child.Send("\x03");
   EXPECT_TRUE(terminal.child.Exited(5000));
   EXPECT_EQ(terminal.child.Finish(), 2);
-  const std::string echoed = target.windows ? "" : "^C";  // the pseudo-terminal shows the key
-  EXPECT_THAT(terminal.Screen(), EndsWith(kPrompt + echoed + kBye));
+  // The pseudo-terminal shows the key.
+  EXPECT_THAT(terminal.Screen(), EndsWith(kPrompt + (target.windows ? "" : "^C") + kBye));
 }
 
 // The simulator refuses any call outside the library's contract with a line on standard

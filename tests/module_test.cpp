@@ -73,8 +73,7 @@ TEST_F(ModuleTest, InfoStringNeverWritesPastTheSizeGiven) {
   for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{10}, full.size(), full.size() + 1}) {
     char buffer[64];
     std::memset(buffer, '#', sizeof buffer);
-    const int status = module.GetInfoString(buffer, size);
-    EXPECT_EQ(status, size > full.size() ? 0 : -1) << size;
+    EXPECT_EQ(module.GetInfoString(buffer, size), size > full.size() ? 0 : -1) << size;
     EXPECT_EQ(std::string(buffer + size, sizeof buffer - size), std::string(sizeof buffer - size, '#'));
     if (size > 0) {
       EXPECT_EQ(std::string(buffer), full.substr(0, size - 1));

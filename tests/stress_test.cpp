@@ -203,9 +203,7 @@ TEST(Differential, RandomSessionsMatchTheModelExactly) {
         status == expected.status && out == target.Lines(expected.out) && err.empty() && calls == expected.calls;
     EXPECT_TRUE(same) << "session " << i << ": " << session.Script() << " input "
                       << testing::PrintToString(session.input) << "\nstatus " << status << ", " << calls.size()
-                      << " calls, out\n"
-                      << out << "\nexpected\n"
-                      << expected.out << err;
+                      << " calls, out\n" + out + "\nexpected\n" + expected.out + err;
     failures += same ? 0 : 1;
   }
   std::printf("%d sessions compared, with %d readings halfway between two outputs; %d failed starts retried\n",
@@ -251,7 +249,7 @@ std::string Interrupted(int status, const std::string& out, const std::vector<st
 TEST(Interrupts, AtRandomMomentsLoseNothingAndLeaveNoCommandHalfDone) {
   std::mt19937 random(static_cast<unsigned>(Setting("QUILLTERM_SEED", 1)));
   const int runs = Setting("QUILLTERM_INTERRUPTS", 200);
-  int survived = 0, meantBlocked = 0, blocked = 0, blockedTwice = 0, placed = 0, inCommand = 0;
+  int survived = 0, blocked = 0, blockedTwice = 0, placed = 0, inCommand = 0;
   for (int i = 0; i < runs; ++i) {
     const bool whileBlocked = i % 2 == 1, twice = whileBlocked && i % 4 == 3 && !target.windows;
     const bool heavy = whileBlocked && i % 8 < 4;
@@ -266,7 +264,6 @@ TEST(Interrupts, AtRandomMomentsLoseNothingAndLeaveNoCommandHalfDone) {
     Child child(run.launch);
     ASSERT_TRUE(run.AwaitCalls(1));  // the handler is in place
     if (whileBlocked) {
-      meantBlocked += 1;
       const bool found = child.BlockedWriting(10000);
       blocked += found ? 1 : 0;
       const auto stuck = std::find_if(expected.writes.begin(), expected.writes.end(), [&](const Write& w) {
@@ -296,8 +293,8 @@ TEST(Interrupts, AtRandomMomentsLoseNothingAndLeaveNoCommandHalfDone) {
       "%d interrupts sent, %d of them to a program blocked writing to a full pipe (%d meant; %d found where the "
       "model blocks, %d of those in a full buffer's flush inside a command), %d followed by a second there; "
       "%d survived intact\n",
-      runs + blockedTwice, blocked, meantBlocked, placed, inCommand, blockedTwice, survived);
-  EXPECT_EQ(blocked, meantBlocked);
+      runs + blockedTwice, blocked, runs / 2, placed, inCommand, blockedTwice, survived);
+  EXPECT_EQ(blocked, runs / 2);  // every odd run
   EXPECT_EQ(blockedTwice, target.windows ? 0 : runs / 4);
   EXPECT_EQ(placed, blocked);
   EXPECT_GT(inCommand, 0);
