@@ -19,8 +19,6 @@ using testing::IsEmpty;
 
 namespace {
 
-const Target& target = Target::Get();
-
 // `count` times `one`: output, or calls.
 template <typename T>
 T Times(int count, const T& one) {

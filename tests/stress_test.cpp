@@ -19,8 +19,6 @@
 
 namespace {
 
-const Target& target = Target::Get();
-
 struct Session {
   int openResult = 0;
   int version[3] = {};

@@ -22,6 +22,8 @@ struct Target {
   std::string Lines(const std::string& text) const;
 };
 
+inline const Target& target = Target::Get();
+
 // The dialogue, with LF line ends, and the fake's identification by default.
 const std::string kMenu =
     "Please enter a command\n(1) Read in All Analog Inputs\n(2) Toggle ALL DIO LOW\n"
