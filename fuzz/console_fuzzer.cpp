@@ -4,10 +4,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cerrno>
-#include <csignal>
-#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -70,13 +66,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Input input;
     input.fd = pipeEnds[0];
     std::uint8_t level = 0;
-    const int status = MenuLoop(module, input, level);
+    if (MenuLoop(module, input, level) != 0) __builtin_trap();  // a pipe never fails, it only ends
     close(pipeEnds[0]);
-    if (status != 0) __builtin_trap();  // a pipe never fails, it only ends
   }
-  for (const std::string& call : fake::calls) {
+  for (const std::string& call : fake::calls)
     if (!WithinContract(call)) __builtin_trap();
-  }
   shared.outLength.store(0);
   return 0;
 }

@@ -17,11 +17,13 @@ Clock::time_point In(int milliseconds) { return Clock::now() + std::chrono::mill
 }  // namespace
 
 int Scaled(int milliseconds) {
-  static const int slowness = [] {
-    const char* value = std::getenv("QUILLTERM_E2E_SLOWNESS");
-    return value != nullptr && std::atoi(value) > 0 ? std::atoi(value) : 1;
-  }();
+  static const int slowness = std::max(1, Setting("QUILLTERM_E2E_SLOWNESS", 1));
   return milliseconds * slowness;
+}
+
+int Setting(const char* name, int otherwise) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? std::atoi(value) : otherwise;
 }
 
 bool Child::WaitFor(const std::string& needle, int count, int timeoutMs) {
@@ -31,9 +33,8 @@ bool Child::WaitFor(const std::string& needle, int count, int timeoutMs) {
     for (std::size_t at = out.find(needle); at != std::string::npos; at = out.find(needle, at + 1)) ++found;
     return found;
   };
-  while (occurrences() < count) {
+  while (occurrences() < count)
     if (MillisecondsLeft(deadline) == 0 || !Pump(MillisecondsLeft(deadline))) return occurrences() >= count;
-  }
   return true;
 }
 
@@ -50,13 +51,10 @@ bool Child::ExitedBy(Clock::time_point deadline) {
 int Child::Finish(int timeoutMs) {
   CloseInput();
   const auto deadline = In(timeoutMs);
-  while (MillisecondsLeft(deadline) > 0 && Pump(MillisecondsLeft(deadline))) {
-  }
-  if (!ExitedBy(deadline)) {
-    Kill();
-    return kKilled;
-  }
-  return status_;
+  while (MillisecondsLeft(deadline) > 0 && Pump(MillisecondsLeft(deadline))) continue;
+  if (ExitedBy(deadline)) return status_;
+  Kill();
+  return kKilled;
 }
 
 int RunToEnd(const Launch& launch, const std::string& input, std::string* out, std::string* err) {

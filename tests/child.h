@@ -14,10 +14,10 @@
 #include <vector>
 
 struct Launch {
-  std::vector<std::string> argv;         // argv[0] is the program
-  std::vector<std::string> environment;  // added to this process's own
-  std::string stdinPath;                 // read standard input from here instead of a pipe
-  std::string stdoutPath;                // write standard output here instead of a pipe
+  // argv[0] is the program; the environment is added to this process's own.
+  std::vector<std::string> argv, environment;
+  // Standard input read from, and standard output written to, these instead of pipes.
+  std::string stdinPath, stdoutPath;
   // Either path may be kClosed, to start the child with that stream closed.
   // At a terminal: a pseudo-terminal on POSIX; on Windows, input at this process's console
   // (typed there by Send) and output through a pipe.
@@ -45,6 +45,8 @@ const int kKilled = -1000000;
 // Every time limit below is multiplied by QUILLTERM_E2E_SLOWNESS (default 1), which the
 // build sets for a program run under valgrind, the sanitizers or wine.
 int Scaled(int milliseconds);
+// The number that the environment variable `name` holds, or `otherwise` if it is not set.
+int Setting(const char* name, int otherwise);
 void Pause(int milliseconds);
 // A new empty file of the test's own, in the platform's folder for them.
 std::string TemporaryFile(const char* prefix);
@@ -88,16 +90,11 @@ class Child {
   int status_ = kKilled;
   bool reaped_ = false;
 #ifdef _WIN32
-  void* process_ = nullptr;
-  void* input_ = nullptr;
-  void* output_ = nullptr;
-  void* errors_ = nullptr;
+  void *process_ = nullptr, *input_ = nullptr, *output_ = nullptr, *errors_ = nullptr;
   bool console_ = false;
 #else
   pid_t pid_ = -1;
-  int input_ = -1;
-  int output_ = -1;
-  int errors_ = -1;
+  int input_ = -1, output_ = -1, errors_ = -1;
   bool packets_ = false;
 #endif
 };

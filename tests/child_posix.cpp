@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -26,6 +25,12 @@ namespace {
   _exit(127);
 }
 
+// Closes `fd` unless it is also `other` (a terminal's one descriptor for both).
+void CloseUnlessShared(int& fd, int other) {
+  if (fd >= 0 && fd != other) close(fd);
+  if (fd != other) fd = -1;
+}
+
 }  // namespace
 
 const std::size_t kPipeCapacity = 1 << 16;  // Linux's default
@@ -41,10 +46,9 @@ std::string TemporaryFile(const char* prefix) {
 Child::Child(const Launch& launch) {
   signal(SIGPIPE, SIG_IGN);  // a child that stops reading must not kill the test
   if (launch.terminal) {
-    int master = -1;
-    pid_ = forkpty(&master, nullptr, nullptr, nullptr);
+    pid_ = forkpty(&output_, nullptr, nullptr, nullptr);
     if (pid_ == 0) Exec(launch);
-    input_ = output_ = master;
+    input_ = output_;
     return;
   }
   int inPipe[2], outPipe[2], errPipe[2];
@@ -57,8 +61,7 @@ Child::Child(const Launch& launch) {
   if (full) {
     static const char fill[4096] = {};
     fcntl(outPipe[1], F_SETFL, O_NONBLOCK);
-    while (write(outPipe[1], fill, sizeof fill) > 0) {
-    }
+    while (write(outPipe[1], fill, sizeof fill) > 0) continue;
     fcntl(outPipe[1], F_SETFL, 0);
   }
   pid_ = fork();
@@ -75,86 +78,65 @@ Child::Child(const Launch& launch) {
     for (int fd = 3; fd < 64; ++fd) close(fd);
     Exec(launch);
   }
-  close(inPipe[0]);
-  close(outPipe[1]);
-  close(errPipe[1]);
+  for (int fd : {inPipe[0], outPipe[1], errPipe[1]}) close(fd);
   input_ = inPipe[1];
   output_ = outPipe[0];
   errors_ = errPipe[0];
   if (!launch.stdinPath.empty()) CloseInput();
-  if (!launch.stdoutPath.empty() && !packets_ && !full) {
-    close(output_);
-    output_ = -1;
-  }
+  if (!launch.stdoutPath.empty() && !packets_ && !full) CloseOutput();
 }
 
 Child::~Child() {
   if (!reaped_) Kill();
   CloseInput();
-  for (int fd : {output_, errors_}) {
+  for (int fd : {output_, errors_})
     if (fd >= 0) close(fd);
-  }
 }
 
 void Child::Send(const std::string& bytes) {
-  for (std::size_t sent = 0; sent < bytes.size();) {
-    const ssize_t n = write(input_, bytes.data() + sent, bytes.size() - sent);
-    if (n <= 0) return;
-    sent += static_cast<std::size_t>(n);
-  }
+  ssize_t n = 0;
+  for (std::size_t sent = 0; sent < bytes.size(); sent += static_cast<std::size_t>(n))
+    if ((n = write(input_, bytes.data() + sent, bytes.size() - sent)) <= 0) return;
 }
 
-void Child::CloseInput() {
-  if (input_ >= 0 && input_ != output_) close(input_);
-  if (input_ != output_) input_ = -1;
-}
+void Child::CloseInput() { CloseUnlessShared(input_, output_); }
 
-void Child::CloseOutput() {
-  if (output_ >= 0 && output_ != input_) close(output_);
-  if (output_ != input_) output_ = -1;
-}
+void Child::CloseOutput() { CloseUnlessShared(output_, input_); }
 
 // Returns once the child has taken the signal off its pending set, so that a second signal
 // counts as one more rather than merging with the first; on Linux the handler then runs
 // before the child's own code goes on.
 void Child::Interrupt() {
   kill(pid_, SIGINT);
-  const unsigned long long bit = 1ULL << (SIGINT - 1);
   const std::string status = "/proc/" + std::to_string(pid_) + "/status";
   for (int waited = 0; waited < Scaled(10000); ++waited) {
     std::ifstream in(status);
     std::string line;
-    while (std::getline(in, line) && line.compare(0, 7, "ShdPnd:") != 0) {
-    }
-    if (line.empty() || (std::strtoull(line.c_str() + 7, nullptr, 16) & bit) == 0) return;
+    while (std::getline(in, line) && line.compare(0, 7, "ShdPnd:") != 0) continue;
+    if (line.empty() || (std::strtoull(line.c_str() + 7, nullptr, 16) & (1ULL << (SIGINT - 1))) == 0) return;
     Pause(1);
   }
 }
 
 bool Child::Pump(int timeoutMs) {
-  pollfd fds[2] = {{output_, POLLIN, 0}, {errors_, POLLIN, 0}};
-  const int count = errors_ >= 0 ? 2 : 1;
   if (output_ < 0 && errors_ < 0) return false;
-  if (poll(fds, static_cast<nfds_t>(count), timeoutMs) <= 0) return true;
-  bool open = false;
-  for (int i = 0; i < count; ++i) {
+  pollfd fds[2] = {{output_, POLLIN, 0}, {errors_, POLLIN, 0}};  // poll passes over a closed one's -1
+  if (poll(fds, 2, timeoutMs) <= 0) return true;
+  for (int i = 0; i < 2; ++i) {
     int& fd = i == 0 ? output_ : errors_;
-    if (fd < 0) continue;
-    if (fds[i].revents != 0) {
-      static char chunk[1 << 18];  // larger than any one message
-      const ssize_t n = read(fd, chunk, sizeof chunk);
-      if (n > 0) {
-        (i == 0 ? out : err).append(chunk, static_cast<std::size_t>(n));
-        if (i == 0 && packets_) writes.push_back(static_cast<std::size_t>(n));
-      } else {
-        if (fd == input_) input_ = -1;
-        close(fd);
-        fd = -1;
-      }
+    if (fds[i].revents == 0) continue;
+    static char chunk[1 << 18];  // larger than any one message
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n > 0) {
+      (i == 0 ? out : err).append(chunk, static_cast<std::size_t>(n));
+      if (i == 0 && packets_) writes.push_back(static_cast<std::size_t>(n));
+    } else {
+      if (fd == input_) input_ = -1;
+      close(fd);
+      fd = -1;
     }
-    open = open || fd >= 0;
   }
-  return open;
+  return output_ >= 0 || errors_ >= 0;
 }
 
 bool Child::Reap() {
@@ -177,17 +159,16 @@ bool Child::BlockedWriting(int timeoutMs) {
   const std::string tasks = "/proc/" + std::to_string(pid_) + "/task/";
   const std::string pipeWrite = "pipe_write";
   for (int waited = 0; waited < Scaled(timeoutMs); ++waited) {
+    bool found = false;
     DIR* folder = opendir(tasks.c_str());
     for (dirent* task = folder != nullptr ? readdir(folder) : nullptr; task != nullptr; task = readdir(folder)) {
       std::ifstream wchan(tasks + task->d_name + "/wchan");
       const std::string where((std::istreambuf_iterator<char>(wchan)), std::istreambuf_iterator<char>());
-      if (where.size() >= pipeWrite.size() &&
-          where.compare(where.size() - pipeWrite.size(), pipeWrite.size(), pipeWrite) == 0) {
-        closedir(folder);
-        return true;
-      }
+      found = found || (where.size() >= pipeWrite.size() &&
+                        where.compare(where.size() - pipeWrite.size(), pipeWrite.size(), pipeWrite) == 0);
     }
     if (folder != nullptr) closedir(folder);
+    if (found) return true;
     Pause(1);
   }
   return false;

@@ -8,9 +8,7 @@
 
 namespace {
 
-// Smaller than most of the program's writes, so that one this side does not read holds
-// the writer, and more bytes waiting than the pipe holds say so.
-const DWORD kPipeSize = 4096;
+SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
 
 BOOL WINAPI IgnoreCtrlC(DWORD event) { return event == CTRL_C_EVENT ? TRUE : FALSE; }
 
@@ -39,7 +37,6 @@ void Close(void*& handle) {
 }
 
 HANDLE Pipe(HANDLE* childEnd, bool childReads, DWORD size) {
-  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
   HANDLE read = nullptr, write = nullptr;
   if (!CreatePipe(&read, &write, &inherited, size)) return nullptr;
   HANDLE ours = childReads ? write : read;
@@ -50,10 +47,8 @@ HANDLE Pipe(HANDLE* childEnd, bool childReads, DWORD size) {
 
 // An existing file or device; with backup semantics a folder opens too, and reads fail.
 HANDLE Open(const std::string& path, DWORD access) {
-  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
-  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  HANDLE file =
-      CreateFileA(path.c_str(), access, share, &inherited, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherited,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   return file == INVALID_HANDLE_VALUE ? nullptr : file;
 }
 
@@ -73,7 +68,9 @@ std::vector<std::pair<std::string, std::string>> SetEnvironment(const std::vecto
 
 }  // namespace
 
-const std::size_t kPipeCapacity = kPipeSize;
+// Smaller than most of the program's writes, so that one this side does not read holds
+// the writer, and more bytes waiting than the pipe holds say so.
+const std::size_t kPipeCapacity = 4096;
 
 void Pause(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
 
@@ -86,27 +83,23 @@ std::string TemporaryFile(const char* prefix) {
 
 Child::Child(const Launch& launch) : console_(launch.terminal) {
   OwnConsole();
-  HANDLE childIn = nullptr, childOut = nullptr, childErr = nullptr;
-  if (console_) {
-    childIn = Open("CONIN$", GENERIC_READ | GENERIC_WRITE);
-    input_ = Open("CONIN$", GENERIC_READ | GENERIC_WRITE);
-  } else if (launch.stdinPath.empty()) {
-    input_ = Pipe(&childIn, true, 0);
-  } else if (launch.stdinPath != kClosed) {
-    childIn = Open(launch.stdinPath, GENERIC_READ);
-  }
-  if (launch.stdoutPath.empty()) {
-    output_ = Pipe(&childOut, false, kPipeSize);
-  } else if (launch.stdoutPath != kClosed) {
-    childOut = Open(launch.stdoutPath, GENERIC_WRITE);
-  }
-  errors_ = Pipe(&childErr, false, 0);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = childIn;
-  startup.hStdOutput = childOut;
-  startup.hStdError = childErr;
+  if (console_) {
+    startup.hStdInput = Open("CONIN$", GENERIC_READ | GENERIC_WRITE);
+    input_ = Open("CONIN$", GENERIC_READ | GENERIC_WRITE);
+  } else if (launch.stdinPath.empty()) {
+    input_ = Pipe(&startup.hStdInput, true, 0);
+  } else if (launch.stdinPath != kClosed) {
+    startup.hStdInput = Open(launch.stdinPath, GENERIC_READ);
+  }
+  if (launch.stdoutPath.empty()) {
+    output_ = Pipe(&startup.hStdOutput, false, static_cast<DWORD>(kPipeCapacity));
+  } else if (launch.stdoutPath != kClosed) {
+    startup.hStdOutput = Open(launch.stdoutPath, GENERIC_WRITE);
+  }
+  errors_ = Pipe(&startup.hStdError, false, 0);
   std::string command;
   for (const std::string& arg : launch.argv) command += (command.empty() ? "\"" : " \"") + arg + "\"";
   const auto before = SetEnvironment(launch.environment);
@@ -118,12 +111,9 @@ Child::Child(const Launch& launch) : console_(launch.terminal) {
     std::fprintf(stderr, "cannot start %s: error %lu\n", command.c_str(), GetLastError());
     reaped_ = true;
   }
-  for (const auto& variable : before) {
+  for (const auto& variable : before)
     SetEnvironmentVariableA(variable.first.c_str(), variable.second.empty() ? nullptr : variable.second.c_str());
-  }
-  for (HANDLE handle : {childIn, childOut, childErr}) {
-    if (handle != nullptr) CloseHandle(handle);
-  }
+  for (void** handle : {&startup.hStdInput, &startup.hStdOutput, &startup.hStdError}) Close(*handle);
 }
 
 Child::~Child() {
@@ -134,11 +124,10 @@ Child::~Child() {
 // At the console each byte is a key pressed and let go: Enter for CR, Ctrl and C for
 // Ctrl-C, which the console turns into its interrupt.
 void Child::Send(const std::string& bytes) {
+  DWORD written = 0;
   if (!console_) {
-    DWORD written = 0;
-    for (std::size_t sent = 0; sent < bytes.size() && input_ != nullptr; sent += written) {
+    for (std::size_t sent = 0; sent < bytes.size() && input_ != nullptr; sent += written)
       if (!WriteFile(input_, bytes.data() + sent, static_cast<DWORD>(bytes.size() - sent), &written, nullptr)) return;
-    }
     return;
   }
   for (char c : bytes) {
@@ -151,7 +140,6 @@ void Child::Send(const std::string& bytes) {
       key.Event.KeyEvent.dwControlKeyState = c == '\x03' ? LEFT_CTRL_PRESSED : 0;
     }
     keys[0].Event.KeyEvent.bKeyDown = TRUE;
-    DWORD written = 0;
     WriteConsoleInputA(input_, keys, 2, &written);
   }
 }
@@ -170,11 +158,9 @@ bool Child::Pump(int timeoutMs) {
     bool open = false, read = false;
     for (void** handle : {&output_, &errors_}) {
       DWORD waiting = 0;
+      const bool ended = *handle != nullptr && !PeekNamedPipe(*handle, nullptr, 0, nullptr, &waiting, nullptr);
+      if (ended) Close(*handle);  // closed, and all read
       if (*handle == nullptr) continue;
-      if (!PeekNamedPipe(*handle, nullptr, 0, nullptr, &waiting, nullptr)) {  // closed, and all read
-        Close(*handle);
-        continue;
-      }
       open = true;
       if (waiting == 0) continue;
       std::string& text = handle == &output_ ? out : err;
@@ -211,7 +197,8 @@ void Child::Kill() {
 bool Child::BlockedWriting(int timeoutMs) {
   for (int waited = 0; waited < Scaled(timeoutMs); ++waited) {
     DWORD waiting = 0;
-    if (output_ != nullptr && PeekNamedPipe(output_, nullptr, 0, nullptr, &waiting, nullptr) && waiting > kPipeSize) {
+    if (output_ != nullptr && PeekNamedPipe(output_, nullptr, 0, nullptr, &waiting, nullptr) &&
+        waiting > kPipeCapacity) {
       return true;
     }
     Pause(1);

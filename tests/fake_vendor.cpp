@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -20,8 +21,7 @@ std::vector<std::string> calls;
 
 namespace {
 
-std::size_t nextReading = 0;
-std::size_t nextLevel = 0;
+std::size_t nextReading = 0, nextLevel = 0;
 int callsStarted = 0;
 // A program run with a script keeps no record in memory: its log file is the record, and a
 // long run would otherwise grow without bound.
@@ -33,17 +33,12 @@ std::string releasePath;
 // C++ library are there (the MSVC-ABI build under wine).
 void SleepMicroseconds(unsigned microseconds) {
 #ifdef _WIN32
-  if (microseconds >= 1000) {
-    Sleep(microseconds / 1000);
-    return;
-  }
+  if (microseconds >= 1000) return Sleep(microseconds / 1000);
   LARGE_INTEGER now, frequency, end;  // Sleep counts whole milliseconds at best
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&end);
   end.QuadPart += frequency.QuadPart * microseconds / 1000000;
-  do {
-    QueryPerformanceCounter(&now);
-  } while (now.QuadPart < end.QuadPart);
+  while (QueryPerformanceCounter(&now) && now.QuadPart < end.QuadPart) continue;
 #else
   usleep(microseconds);
 #endif
@@ -61,8 +56,7 @@ std::vector<T> List(const char* text) {
 // A program under test takes its script from the environment, once.
 void LoadFromEnvironment() {
   static bool loaded = false;
-  if (loaded) return;
-  loaded = true;
+  if (std::exchange(loaded, true)) return;
   if (const char* path = std::getenv("QUILLTERM_FAKE_LOG")) {
     logFile = std::fopen(path, "ab");
     releasePath = std::string(path) + ".go";
@@ -96,21 +90,26 @@ void Log(const char* line) {
 }
 
 // Called as each call completes, so that a log cut short by an interrupt holds whole calls.
-void Record(const char* format, unsigned first = 0, unsigned second = 0) {
+// Returns `result`, the call's.
+template <typename T>
+T Record(T result, const char* format, unsigned first = 0, unsigned second = 0) {
   if (++callsStarted == script.holdAt) {
     Log("Hold");
-    for (;;) {
-      if (std::FILE* release = std::fopen(releasePath.c_str(), "rb")) {
-        std::fclose(release);
-        break;
-      }
-      SleepMicroseconds(1000);
-    }
+    std::FILE* release = nullptr;
+    while ((release = std::fopen(releasePath.c_str(), "rb")) == nullptr) SleepMicroseconds(1000);
+    std::fclose(release);
   }
   if (script.delayMicroseconds > 0) SleepMicroseconds(script.delayMicroseconds);
   char line[64];
   std::snprintf(line, sizeof line, format, first, second);
   Log(line);
+  return result;
+}
+
+// The next of `values`, round and round; 0 if there are none.
+template <typename T>
+T Next(const std::vector<T>& values, std::size_t& next) {
+  return values.empty() ? T{} : values[next++ % values.size()];
 }
 
 }  // namespace
@@ -131,53 +130,38 @@ extern "C" {
 
 int VSL_CALL VSL_Open(void) {
   fake::LoadFromEnvironment();
-  Record("Open");
-  return script.openResult;
+  return Record(script.openResult, "Open");
 }
 
-int VSL_CALL VSL_Close(void) {
-  Record("Close");
-  return 0;
-}
+int VSL_CALL VSL_Close(void) { return Record(0, "Close"); }
 
 int VSL_CALL VSL_GetVersion(unsigned char* major, unsigned char* minor, unsigned char* revision) {
   *major = script.version[0];
   *minor = script.version[1];
   *revision = script.version[2];
-  Record("GetVersion");
-  return 0;
+  return Record(0, "GetVersion");
 }
 
-int VSL_CALL VSL_GetADCType(void) {
-  Record("GetADCType");
-  return script.adcType;
-}
+int VSL_CALL VSL_GetADCType(void) { return Record(script.adcType, "GetADCType"); }
 
 int VSL_CALL VSL_ADCSetAnalogInputRange(unsigned char channel, unsigned char range) {
-  Record("Range 0x%02X %u", channel, range);
-  return 0;
+  return Record(0, "Range 0x%02X %u", channel, range);
 }
 
 VSL_AnalogReading VSL_CALL VSL_ADCGetAnalogInput(unsigned char channel, unsigned char mode) {
-  Record("Analog 0x%02X %u", channel, mode);
-  if (script.readings.empty()) return 0;
-  return script.readings[fake::nextReading++ % script.readings.size()];
+  return Record(fake::Next(script.readings, fake::nextReading), "Analog 0x%02X %u", channel, mode);
 }
 
 int VSL_CALL VSL_DIOSetChannelDirection(unsigned char channel, unsigned char direction) {
-  Record("Direction %u %u", channel, direction);
-  return 0;
+  return Record(0, "Direction %u %u", channel, direction);
 }
 
 int VSL_CALL VSL_DIOSetChannelLevel(unsigned char channel, unsigned char level) {
-  Record("Level %u %u", channel, level);
-  return 0;
+  return Record(0, "Level %u %u", channel, level);
 }
 
 int VSL_CALL VSL_DIOGetChannelLevel(unsigned char channel) {
-  Record("GetLevel %u", channel);
-  if (script.levels.empty()) return 0;
-  return script.levels[fake::nextLevel++ % script.levels.size()];
+  return Record(fake::Next(script.levels, fake::nextLevel), "GetLevel %u", channel);
 }
 
 }  // extern "C"

@@ -12,7 +12,7 @@ source=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 tree="$work/source tree" staged=$work/staged
-mkdir -p "$tree" "$work/vendor"
+mkdir -p "$tree" "$work/vendor/x86_64" "$work/vendor/i686"
 (cd "$source" && git ls-files -z | xargs -0 cp --parents -t "$tree")
 failures=0 checks=0
 check() {  # description, then a command that must succeed
@@ -39,7 +39,6 @@ done
 for target in x86_64 i686; do
   convention=
   [ "$target" = x86_64 ] || convention=-DVSL_CALL=__stdcall
-  mkdir -p "$work/vendor/$target"
   "$target-w64-mingw32-g++-posix" -shared -static -O2 -I"$tree" -DVL_OSALIB_EXPORTS $convention \
     -o "$work/vendor/$target/VL_OSALib.dll" -Wl,--out-implib,"$work/vendor/$target/VL_OSALib.lib" \
     "$tree/simulator/vl_osalib_sim.cpp" || exit 1
@@ -51,10 +50,9 @@ run() { cd "$tree" && printf 'q\n' | DESTDIR=$staged MANPAGER=cat bash -c "$1" >
 removal='xargs rm <' staged_removal="xargs -I{} rm $staged{} <"
 for command in "${commands[@]}"; do
   command=${command//\/path\/to\/libVL_OSALib.so/$work/vendor/libVL_OSALib.so}
-  case $command in
-    *__stdcall*) command=${command//\/path\/to\/VL_OSALib.lib/$work/vendor/i686/VL_OSALib.lib} ;;
-    *) command=${command//\/path\/to\/VL_OSALib.lib/$work/vendor/x86_64/VL_OSALib.lib} ;;
-  esac
+  arch=x86_64
+  [[ $command = *__stdcall* ]] && arch=i686
+  command=${command//\/path\/to\/VL_OSALib.lib/$work/vendor/$arch/VL_OSALib.lib}
   command=${command/#"$removal"/"$staged_removal"}
   check "$command" run "$command"
   case $command in

@@ -15,7 +15,7 @@ skipped=0
 
 # A stage: its name, then the cmake options of its build. Its tests run with ctest.
 stage() {
-  local name=$1 start=$SECONDS log="build-tests/$1.log" result
+  local name=$1 start=$SECONDS log="build-tests/$1.log" tested="build-tests/$1.tested" result
   shift
   echo "== $name"
   mkdir -p build-tests
@@ -28,14 +28,12 @@ stage() {
   fi
   # What the tests measured, and why cases were skipped, which ctest shows only on failure
   # (Windows test programs end their lines with CR LF).
-  local tested="build-tests/$name.tested"
   tr -d '\r' <"build-tests/$name/Testing/Temporary/LastTest.log" >"$tested" 2>/dev/null
   grep -hE '^[0-9]+ (sessions compared|interrupts sent)|^stat::number_of_executed_units|^package session|^README commands|imports from|^from VL_OSALib' \
     "$tested" | sed "s/^/$name: /"
   awk '/: Skipped$/ { getline; print "skipped case: " $0 }' "$tested" | sort -u | sed "s/^/$name: /"
   local total bad skip
-  total=$(sed -n 's/.* tests failed out of \([0-9]*\)$/\1/p' "$log")
-  bad=$(sed -n 's/.* \([0-9]*\) tests failed out of .*/\1/p' "$log")
+  read -r bad total < <(sed -n 's/.* \([0-9]*\) tests failed out of \([0-9]*\)$/\1 \2/p' "$log")
   skip=$(grep -c '\*\*\*Skipped\|Not Run' "$log")
   total=${total:-0} bad=${bad:-0}
   if [ "$result" -ne 0 ] && [ "$bad" -eq 0 ]; then bad=1 total=$((total > 0 ? total : 1)); fi

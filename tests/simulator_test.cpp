@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <string>
 
 #include "module/vl_osalib.h"
@@ -10,16 +11,14 @@ namespace {
 
 // Every refusal says so in one line of its own on standard error; the program's end-to-end
 // test takes a silent standard error as a sign that it made none.
-class SimulatorTest : public testing::Test {
- protected:
+struct SimulatorTest : testing::Test {
   void SetUp() override { ASSERT_EQ(VSL_Open(), 0); }
   void TearDown() override { VSL_Close(); }
   static void ConfigureAll() {
     for (int n = 0; n < 8; ++n) ASSERT_EQ(VSL_ADCSetAnalogInputRange(static_cast<unsigned char>(16 * n + 14), 8), 0);
   }
   // The lines that standard error got while `calls` ran, if each was a refusal's; else -1.
-  template <typename Calls>
-  static int Refusals(Calls calls) {
+  static int Refusals(const std::function<void()>& calls) {
     testing::internal::CaptureStderr();
     calls();
     const std::string said = testing::internal::GetCapturedStderr();

@@ -21,11 +21,11 @@ const bool kWindows = false;
 #endif
 
 const Target& Target::Get() {
-  static const Target target{Environment("QUILLTERM_E2E_EMULATOR"),
-                             Environment("QUILLTERM_E2E_FAKE", QUILLTERM_FAKE_PROGRAM),
-                             Environment("QUILLTERM_E2E_PROGRAM", QUILLTERM_PROGRAM), kWindows,
-                             !Environment("QUILLTERM_E2E_TIES_AWAY").empty()};
-  return target;
+  static const Target instance{Environment("QUILLTERM_E2E_EMULATOR"),
+                               Environment("QUILLTERM_E2E_FAKE", QUILLTERM_FAKE_PROGRAM),
+                               Environment("QUILLTERM_E2E_PROGRAM", QUILLTERM_PROGRAM), kWindows,
+                               !Environment("QUILLTERM_E2E_TIES_AWAY").empty()};
+  return instance;
 }
 
 std::vector<std::string> Target::Command(const std::string& path) const {
@@ -39,7 +39,6 @@ std::vector<std::string> Target::Command(const std::string& path) const {
 std::string Target::Lines(const std::string& text) const {
   if (!windows) return text;
   std::string lines;
-  lines.reserve(text.size() + text.size() / 8);
   for (char c : text) (c == '\n' ? lines += "\r\n" : lines += c);
   return lines;
 }
