@@ -104,6 +104,8 @@ if command -v lintian >/dev/null; then
 else
   echo "SKIPPED: lintian is not installed (apt-get install lintian)"
 fi
+check "a Windows preset's configure says truly why the tests are left out" \
+  bash -c "cd '$tree' && cmake --preset windows-x64 | grep -q 'tests left out, as QUILLTERM_TESTS is OFF'"
 check "without GoogleTest the configure step says why the tests are left out" \
   bash -c "cd '$tree' && cmake -S . -B build-no-gtest -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON |
            grep -q 'tests left out, for want of GoogleTest'"

@@ -29,8 +29,8 @@ stage() {
   # What the tests measured, and why cases were skipped, which ctest shows only on failure
   # (Windows test programs end their lines with CR LF).
   tr -d '\r' <"build-tests/$name/Testing/Temporary/LastTest.log" >"$tested" 2>/dev/null
-  grep -hE '^[0-9]+ (sessions compared|interrupts sent)|^stat::number_of_executed_units|^package session|^README commands|imports from|^from VL_OSALib' \
-    "$tested" | sed "s/^/$name: /"
+  grep -hE '^[0-9]+ (sessions compared|interrupts sent)|^stat::number_of_executed_units|^package session|^README commands|imports from|^from VL_OSALib|^SKIPPED: ' \
+    "$tested" | awk '!seen[$0]++' | sed "s/^/$name: /"
   awk '/: Skipped$/ { getline; print "skipped case: " $0 }' "$tested" | sort -u | sed "s/^/$name: /"
   local total bad skip
   read -r bad total < <(sed -n 's/.* \([0-9]*\) tests failed out of \([0-9]*\)$/\1 \2/p' "$log")
