@@ -1,11 +1,12 @@
 # The Windows build's tests. The fake is a VL_OSALib.dll of its own, in a folder of its
 # own beside its own copy of the program, as the vendor's DLL would be. Cross-built here,
 # every test runs under wine, the cross-compiling emulator.
+# getenv, fopen and sscanf, as in C: MSVC's deprecation of them is not for the tests' own
+# files.
+add_compile_definitions(_CRT_SECURE_NO_WARNINGS)
 add_library(fake_vendor_dll SHARED fake_vendor.cpp)
 target_include_directories(fake_vendor_dll PRIVATE ${PROJECT_SOURCE_DIR})
-# getenv and fopen, as in C: MSVC's deprecation of them is not for a test's own files.
-target_compile_definitions(fake_vendor_dll PRIVATE VL_OSALIB_EXPORTS _CRT_SECURE_NO_WARNINGS)
-target_compile_definitions(fake_vendor PRIVATE _CRT_SECURE_NO_WARNINGS)
+target_compile_definitions(fake_vendor_dll PRIVATE VL_OSALIB_EXPORTS)
 target_link_libraries(fake_vendor_dll PRIVATE quillterm_warnings)
 set_target_properties(fake_vendor_dll PROPERTIES OUTPUT_NAME VL_OSALib PREFIX "" IMPORT_PREFIX ""
   RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/fake)
