@@ -14,7 +14,7 @@ elseif(MSVC AND CMAKE_CROSSCOMPILING AND NOT QUILLTERM_TEST_PROGRAMS)
   # built with mingw-w64 instead, beside this build.
   find_program(QUILLTERM_MINGW_CXX x86_64-w64-mingw32-g++-posix)
   set(quillterm_googletest "")
-  if(QUILLTERM_MINGW_CXX AND EXISTS /usr/src/googletest/CMakeLists.txt)
+  if(QUILLTERM_MINGW_CXX AND EXISTS ${quillterm_googletest_sources}/CMakeLists.txt)
     set(quillterm_googletest mingw)
   endif()
 else()

@@ -57,7 +57,7 @@ function(quillterm_windows_tests)
   set_tests_properties(windows_package PROPERTIES LABELS "e2e;windows" TIMEOUT 300)
 
   # Each wine process takes some time to start: fewer random sessions than natively. The
-  # tests that start programs take turns, as each sends Ctrl-C to its whole console.
+  # tests that start programs under wine run one at a time.
   set(programs e2e_test stress_test)
   if(TARGET module_test)
     list(APPEND programs module_test simulator_test)
