@@ -37,19 +37,51 @@ enum State : int {
   kTerminating,  // one side is writing the last of the output and ending the process
 };
 
+// A value that the interrupt handler shares with the main loop. Each access is a point at
+// which an interrupt can change the outcome (see platform::InterruptPoint).
+template <typename T>
+class SharedValue {
+ public:
+  static_assert(std::atomic<T>::is_always_lock_free, "the interrupt handler needs lock-free atomics");
+  explicit SharedValue(T initial) : value_(initial) {}
+  T load() {
+    platform::InterruptPoint();
+    return value_.load();
+  }
+  void store(T value) {
+    platform::InterruptPoint();
+    value_.store(value);
+  }
+  T fetch_add(T value) {
+    platform::InterruptPoint();
+    return value_.fetch_add(value);
+  }
+  bool compare_exchange_strong(T& expected, T desired) {
+    platform::InterruptPoint();
+    return value_.compare_exchange_strong(expected, desired);
+  }
+
+ private:
+  std::atomic<T> value_;
+};
+
+// The pending output's size. The interrupt moments test builds the loop with a smaller one,
+// so that a few selections fill it.
+#ifndef QUILLTERM_OUTPUT_BUFFER
+#define QUILLTERM_OUTPUT_BUFFER (1 << 16)
+#endif
+
 // The output and the state that the interrupt handler shares with the main loop.
 struct Shared {
-  char out[1 << 16];
-  std::atomic<std::size_t> outLength{0};
-  std::atomic<int> state{kWorking};
-  std::atomic<int> interrupts{0};
+  char out[QUILLTERM_OUTPUT_BUFFER];
+  SharedValue<std::size_t> outLength{0};
+  SharedValue<int> state{kWorking};
+  SharedValue<int> interrupts{0};
   // Main thread only. Set once standard output has failed: later output is dropped and
   // the program ends at its next wait for input.
   bool outputFailed = false;
 };
 Shared shared;
-static_assert(std::atomic<std::size_t>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
-              "the interrupt handler needs lock-free atomics");
 
 bool Move(int from, int to) { return shared.state.compare_exchange_strong(from, to); }
 
@@ -58,11 +90,13 @@ void Enter(int from, int to) {
   if (!Move(from, to)) platform::Park();
 }
 
-// Writes all of it unless a second interrupt asks to stop. Safe in a signal handler.
+// Writes all of it unless a second interrupt cuts a write short, which asks to stop; what
+// no write has tried yet is written. Safe in a signal handler.
 bool WriteAll(const char* data, std::size_t size, bool stopOnSecondInterrupt) {
-  while (size > 0) {
-    if (stopOnSecondInterrupt && shared.interrupts.load() > 1) return true;
+  for (bool cut = false; size > 0;) {
+    if (cut && stopOnSecondInterrupt && shared.interrupts.load() > 1) return true;
     const long written = platform::WriteOutput(data, size);
+    cut = written < 0 ? errno == EINTR : static_cast<std::size_t>(written) < size;
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) return false;
     data += written;
@@ -79,10 +113,17 @@ bool WriteAll(const char* data, std::size_t size, bool stopOnSecondInterrupt) {
   platform::Exit(status);
 }
 
-// Called from the main loop only; the interrupt handler takes its own path to Terminate.
-[[noreturn]] void TerminateProgram(int status) {
+// For the main thread as it sets out to end the program: from here on an interrupt changes
+// nothing. True if one came in before, which makes the exit status 2.
+bool Commit() {
   Enter(kWorking, kTerminating);
-  if (shared.interrupts.load() > 0) platform::SettleAfterInterrupt();
+  if (shared.interrupts.load() == 0) return false;
+  platform::SettleAfterInterrupt();
+  return true;
+}
+
+// Once committed; the interrupt handler takes its own path to Terminate.
+[[noreturn]] void EndCommitted(int status) {
   // The handler leaves the buffer alone from here on, so the last line can join the rest
   // and go out in the same write. (The handler itself never adds to it: on Windows the
   // main thread may be printing into it at that moment.)
@@ -90,24 +131,23 @@ bool WriteAll(const char* data, std::size_t size, bool stopOnSecondInterrupt) {
   const std::size_t lineLength = sizeof kTerminationLine - 1;
   const bool fits = length + lineLength <= sizeof shared.out;
   if (fits) {
+    platform::InterruptPoint();
     std::memcpy(shared.out + length, kTerminationLine, lineLength);
     shared.outLength.store(length + lineLength);
   }
   Terminate(status, fits);
 }
 
+// Called from the main loop only.
+[[noreturn]] void TerminateProgram(int status) { EndCommitted(Commit() ? kInterruptedStatus : status); }
+
 extern "C" void OnInterrupt(int /*signal*/) {
-  platform::RearmInterruptHandler(OnInterrupt);
   const bool again = shared.interrupts.fetch_add(1) > 0;
   if (Move(kWaiting, kTerminating) || (again && Move(kWorking, kTerminating))) Terminate(kInterruptedStatus, false);
-  // A write in progress on the main thread cannot be made to return early from a thread
-  // of our own.
-  if (platform::kInterruptOnOwnThread && again && shared.state.load() == kWriting) {
-    WriteAll(kTerminationLine, sizeof kTerminationLine - 1, false);
-    platform::Exit(kInterruptedStatus);
-  }
-  // Otherwise the main thread ends the program when its command is done; while it is
-  // writing, a second interrupt makes the write return early.
+  // Otherwise the main thread ends the program when its command is done. While it is
+  // writing, a second interrupt makes the write return early on POSIX; on Windows, where the
+  // handler has a thread of its own, the write goes on, and the runtime would hold back any
+  // write of the handler's until it is done: there the program ends once it returns.
 }
 
 // Ends the program, status 2, if an interrupt came in while it was busy.
@@ -132,6 +172,7 @@ void Print(const char* format, ...) {
     const std::size_t length = shared.outLength.load();
     const std::size_t room = sizeof shared.out - length;
     va_list arguments;
+    platform::InterruptPoint();
     va_start(arguments, format);
     const int added = std::vsnprintf(shared.out + length, room, format, arguments);
     va_end(arguments);
@@ -257,12 +298,14 @@ int main(int /*argc*/, char** /*argv*/) {
   const platform::ClosedStreams closed = platform::PrepareStandardStreams();
   shared.outputFailed = closed.output;
   platform::InstallInterruptHandler(OnInterrupt);
-  // Lives as long as the process; the static keeps it reachable rather than leaked.
-  static auto* const module = new MmpeeaxModule();
+  // Lives as long as the process; the static keeps it reachable rather than leaked. (Set
+  // at each entry: the interrupt moments test enters here once a run.)
+  static MmpeeaxModule* module;
+  module = new MmpeeaxModule();
   if (!module->IsConnected()) {
     Print("%s: Failed to connect to VersalogicMMPEEAX Analog Input Module\n", ProgramName);
-    HonourInterrupt();
     Flush();
+    if (Commit()) EndCommitted(kInterruptedStatus);
     return -1;
   }
   char buffer[256];

@@ -18,16 +18,27 @@ namespace platform {
 
 #ifdef _WIN32
 
-const bool kInterruptOnOwnThread = true;
-
 ClosedStreams PrepareStandardStreams() {
   _setmode(0, _O_TEXT);  // a console line ends in CR LF; text mode hands over LF alone
   _setmode(1, _O_TEXT);
   return ClosedStreams{};
 }
 
-void InstallInterruptHandler(InterruptHandler handler) { (void)signal(SIGINT, handler); }
-void RearmInterruptHandler(InterruptHandler handler) { (void)signal(SIGINT, handler); }
+// The console calls this on a thread of its own at each Ctrl-C. It stays in place, where
+// signal()'s runtime would set the action back to the default before each call: a second
+// Ctrl-C that came before the handler set itself again would meet the default, which ends
+// the process at once, with no last line and perhaps a selection half done.
+InterruptHandler interruptHandler = nullptr;
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (event != CTRL_C_EVENT) return FALSE;
+  interruptHandler(SIGINT);
+  return TRUE;
+}
+
+void InstallInterruptHandler(InterruptHandler handler) {
+  interruptHandler = handler;
+  (void)SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
 
 long ReadInput(int fd, void* data, std::size_t size) { return _read(fd, data, static_cast<unsigned>(size)); }
 long WriteOutput(const void* data, std::size_t size) { return _write(1, data, static_cast<unsigned>(size)); }
@@ -49,8 +60,6 @@ void Park() {
 void Exit(int status) { _exit(status); }
 
 #else
-
-const bool kInterruptOnOwnThread = false;
 
 ClosedStreams PrepareStandardStreams() {
   ClosedStreams closed;
@@ -77,7 +86,6 @@ void InstallInterruptHandler(InterruptHandler handler) {
   action.sa_flags = 0;
   sigaction(SIGINT, &action, nullptr);
 }
-void RearmInterruptHandler(InterruptHandler /*handler*/) {}
 
 long ReadInput(int fd, void* data, std::size_t size) { return static_cast<long>(read(fd, data, size)); }
 long WriteOutput(const void* data, std::size_t size) { return static_cast<long>(write(STDOUT_FILENO, data, size)); }

@@ -19,12 +19,6 @@ ClosedStreams PrepareStandardStreams();
 using InterruptHandler = void (*)(int);
 void InstallInterruptHandler(InterruptHandler handler);
 
-// True where the handler runs on a thread of its own (Windows), beside the main thread,
-// rather than in place of it; such a handler cannot make a write in progress return early.
-extern const bool kInterruptOnOwnThread;
-// For the handler itself, first thing: Windows resets it before each call.
-void RearmInterruptHandler(InterruptHandler handler);
-
 // Safe in the interrupt handler from here on. Both return what read and write return:
 // the count, 0 at end of input, or -1 with errno set.
 long ReadInput(int fd, void* data, std::size_t size);
@@ -35,6 +29,16 @@ void AwaitInterruptAfterFailedRead();
 void SettleAfterInterrupt();
 [[noreturn]] void Park();
 [[noreturn]] void Exit(int status);
+
+// A point at which an interrupt can change the outcome: every access of the main loop and
+// the handler to what they share. Built for the interrupt moments test
+// (QUILLTERM_INTERRUPT_POINTS), it hands control to the test, which lands an interrupt at
+// each such point in turn; in the program's own builds it is nothing.
+#ifdef QUILLTERM_INTERRUPT_POINTS
+void InterruptPoint();
+#else
+inline void InterruptPoint() {}
+#endif
 
 }  // namespace platform
 

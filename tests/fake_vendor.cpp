@@ -5,45 +5,24 @@
 #include <cstring>
 #include <utility>
 
-#ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "module/vl_osalib.h"
 
 namespace fake {
 
 Script script;
 std::vector<std::string> calls;
+void (*beforeCall)() = nullptr;
 
 namespace {
 
 std::size_t nextReading = 0, nextLevel = 0;
-int callsStarted = 0;
 // A program run with a script keeps no record in memory: its log file is the record, and a
 // long run would otherwise grow without bound.
 bool keepInMemory = true;
 std::FILE* logFile = nullptr;
-std::string releasePath;
 
-// Plain C parsing and sleeping: the fake is also built where only the header parts of the
-// C++ library are there (the MSVC-ABI build under wine).
-void SleepMicroseconds(unsigned microseconds) {
-#ifdef _WIN32
-  if (microseconds >= 1000) return Sleep(microseconds / 1000);
-  LARGE_INTEGER now, frequency, end;  // Sleep counts whole milliseconds at best
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&end);
-  end.QuadPart += frequency.QuadPart * microseconds / 1000000;
-  while (QueryPerformanceCounter(&now) && now.QuadPart < end.QuadPart) continue;
-#else
-  usleep(microseconds);
-#endif
-}
-
+// Plain C parsing: the fake is also built where only the header parts of the C++ library
+// are there (the MSVC-ABI build under wine).
 template <typename T>
 std::vector<T> List(const char* text) {
   std::vector<T> values;
@@ -59,7 +38,6 @@ void LoadFromEnvironment() {
   if (std::exchange(loaded, true)) return;
   if (const char* path = std::getenv("QUILLTERM_FAKE_LOG")) {
     logFile = std::fopen(path, "ab");
-    releasePath = std::string(path) + ".go";
   }
   const char* text = std::getenv("QUILLTERM_FAKE");
   keepInMemory = text == nullptr;
@@ -70,10 +48,8 @@ void LoadFromEnvironment() {
     auto is = [&](const char* key) { return std::strncmp(word, key, std::strlen(key)) == 0; };
     if (is("open=")) script.openResult = std::atoi(value);
     if (is("adc=")) script.adcType = std::atoi(value);
-    if (is("delay=")) script.delayMicroseconds = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
     if (is("readings=")) script.readings = List<float>(value);
     if (is("levels=")) script.levels = List<int>(value);
-    if (is("hold=")) script.holdAt = std::atoi(value);
     if (is("version=")) {
       std::vector<int> parts = List<int>(value);
       for (std::size_t i = 0; i < 3 && i < parts.size(); ++i) script.version[i] = static_cast<unsigned char>(parts[i]);
@@ -93,13 +69,7 @@ void Log(const char* line) {
 // Returns `result`, the call's.
 template <typename T>
 T Record(T result, const char* format, unsigned first = 0, unsigned second = 0) {
-  if (++callsStarted == script.holdAt) {
-    Log("Hold");
-    std::FILE* release = nullptr;
-    while ((release = std::fopen(releasePath.c_str(), "rb")) == nullptr) SleepMicroseconds(1000);
-    std::fclose(release);
-  }
-  if (script.delayMicroseconds > 0) SleepMicroseconds(script.delayMicroseconds);
+  if (beforeCall != nullptr) beforeCall();
   char line[64];
   std::snprintf(line, sizeof line, format, first, second);
   Log(line);
@@ -118,7 +88,6 @@ void Reset() {
   script = Script{};
   calls.clear();
   nextReading = nextLevel = 0;
-  callsStarted = 0;
 }
 
 }  // namespace fake

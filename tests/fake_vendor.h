@@ -14,17 +14,15 @@ struct Script {
   int adcType = 2;
   std::vector<float> readings;  // handed out in turn, round and round; none reads 0
   std::vector<int> levels;      // likewise for level reads
-  unsigned delayMicroseconds = 0;
-  // The call of this number (from 1) logs "Hold" and waits until a file named as the log
-  // with ".go" added exists: a test lines an interrupt up with a call, and releases it.
-  int holdAt = 0;
 };
 
 // Set by unit tests directly, which read `calls`; a program linked with the fake reads it from QUILLTERM_FAKE
-// ("open=1 version=1.2.3 adc=2 readings=1.5,-2 levels=0,1 delay=100 hold=12") and appends each
+// ("open=1 version=1.2.3 adc=2 readings=1.5,-2 levels=0,1") and appends each
 // call as a line to the file named by QUILLTERM_FAKE_LOG.
 extern Script script;
 extern std::vector<std::string> calls;
+// Where set, called as each call begins: a test that steps through the program stops there.
+extern void (*beforeCall)();
 
 void Reset();
 

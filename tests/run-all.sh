@@ -29,7 +29,7 @@ stage() {
   # What the tests measured, and why cases were skipped, which ctest shows only on failure
   # (Windows test programs end their lines with CR LF).
   tr -d '\r' <"build-tests/$name/Testing/Temporary/LastTest.log" >"$tested" 2>/dev/null
-  grep -hE '^[0-9]+ (sessions compared|interrupts sent)|^stat::number_of_executed_units|^package session|^README commands|imports from|^from VL_OSALib|^SKIPPED: ' \
+  grep -hE '^[0-9]+ sessions compared|^interrupt moments|^stat::number_of_executed_units|^package session|^README commands|imports from|^from VL_OSALib|^SKIPPED: ' \
     "$tested" | awk '!seen[$0]++' | sed "s/^/$name: /"
   awk '/: Skipped$/ { getline; print "skipped case: " $0 }' "$tested" | sort -u | sed "s/^/$name: /"
   local total bad skip

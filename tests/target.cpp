@@ -53,7 +53,6 @@ FakeRun::FakeRun(const std::string& script, bool terminal, std::vector<std::stri
 
 FakeRun::~FakeRun() {
   std::remove(log.c_str());
-  std::remove((log + ".go").c_str());
   if (!input.empty()) std::remove(input.c_str());
 }
 
@@ -71,13 +70,3 @@ std::vector<std::string> FakeRun::Calls() const {
   for (std::string line; std::getline(in, line);) calls.push_back(line);
   return calls;
 }
-
-bool FakeRun::AwaitCalls(std::size_t count) const {
-  for (int waited = 0; waited < Scaled(10000); waited += 2) {
-    if (Calls().size() >= count) return true;
-    Pause(2);
-  }
-  return false;
-}
-
-void FakeRun::Release() const { std::ofstream(log + ".go").put('\n'); }
