@@ -4,9 +4,9 @@
 # would; then what each should have made. Placeholders stand for files a user brings:
 # /path/to/libVL_OSALib.so is the simulated module built as a shared library,
 # /path/to/VL_OSALib.lib the import library of a stand-in DLL built from it, or, in a command
-# for __stdcall, the one that the README's dlltool command makes from its .def listing. The
-# removal reads the install's list, which holds no DESTDIR, so it is pointed into the staged
-# install. The test command itself and the benchmark are not run from here.
+# for __stdcall, the one that the README's dlltool command makes from its .def listing.
+# DESTDIR stages the install, and the removal with it. The test command itself and the
+# benchmark are not run from here.
 set -uo pipefail
 source=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
@@ -43,13 +43,11 @@ mapfile -t commands < <(sed -n 's/^    \(\(cmake\|man\|xargs\|i686-w64-mingw32-d
   "$source/README.md" "$source/CONTRIBUTING.md")
 [ "${#commands[@]}" -ge 15 ] || { echo "FAIL: only ${#commands[@]} commands found in the README and CONTRIBUTING.md"; exit 1; }
 run() { cd "${2:-$tree}" && printf 'q\n' | DESTDIR=$staged MANPAGER=cat bash -c "$1" >"$work/out.txt"; }
-removal='xargs rm <' staged_removal="xargs -I{} rm $staged{} <"
 for command in "${commands[@]}"; do
   command=${command//\/path\/to\/libVL_OSALib.so/$work/vendor/libVL_OSALib.so}
   arch=x86_64
   [[ $command = *__stdcall* ]] && arch=i686
   command=${command//\/path\/to\/VL_OSALib.lib/$work/vendor/$arch/VL_OSALib.lib}
-  command=${command/#"$removal"/"$staged_removal"}
   where=$tree
   if [[ $command = *-dlltool* ]]; then
     where=$work/vendor/i686
@@ -61,8 +59,10 @@ for command in "${commands[@]}"; do
       check "the program ran to its termination line" grep -qx 'What is your selection? Program Terminating...' \
         "$work/out.txt" ;;
     "xargs "*)
-      check "the removal left none of the installed files" \
-        bash -c "[ -z \"\$(find '$staged' -type f)\" ]" ;;
+      check "the removal left only the folders that the install made" \
+        bash -c "cd '$staged' && find . ! -type d | diff /dev/null - && find . | LC_ALL=C sort | tr '\n' ' ' | grep -qxF '. ./usr \
+./usr/local ./usr/local/bin ./usr/local/share ./usr/local/share/doc ./usr/local/share/doc/quillterm \
+./usr/local/share/man ./usr/local/share/man/man1 '" ;;
     "man "*)
       check "the manual page reads without warnings" \
         bash -c "cd '$tree' && [ -z \"\$(man --warnings -l doc/quillterm.1 2>&1 >/dev/null)\" ]" ;;
