@@ -4,7 +4,7 @@
 # would; then what each should have made. Placeholders stand for files a user brings:
 # /path/to/libVL_OSALib.so is the simulated module built as a shared library,
 # /path/to/VL_OSALib.lib the import library of a stand-in DLL built from it, or, in a command
-# for __stdcall, the one that the README's dlltool command makes from its .def listing.
+# for __stdcall, the one that the README's commands make with dlltool from a .def file.
 # DESTDIR stages the install, and the removal with it. The test command itself and the
 # benchmark are not run from here.
 set -uo pipefail
@@ -39,9 +39,10 @@ done
 x86_64-w64-mingw32-g++-posix -shared -static -O2 -I"$tree" -DVL_OSALIB_EXPORTS -o "$work/vendor/x86_64/VL_OSALib.dll" \
   -Wl,--out-implib,"$work/vendor/x86_64/VL_OSALib.lib" "$tree/simulator/vl_osalib_sim.cpp" || exit 1
 
-mapfile -t commands < <(sed -n 's/^    \(\(cmake\|man\|xargs\|i686-w64-mingw32-dlltool\) .*\)$/\1/p' \
+mapfile -t commands < <(sed -n 's/^    \(\(cmake\|man\|xargs\|printf\|i686-w64-mingw32-dlltool\) .*\)$/\1/p' \
   "$source/README.md" "$source/CONTRIBUTING.md")
-[ "${#commands[@]}" -ge 15 ] || { echo "FAIL: only ${#commands[@]} commands found in the README and CONTRIBUTING.md"; exit 1; }
+[ "${#commands[@]}" -ge 16 ] || { echo "FAIL: only ${#commands[@]} commands found in the README and CONTRIBUTING.md"; exit 1; }
+check "the README has at most 150 lines" test "$(wc -l <"$source/README.md")" -le 150
 run() { cd "${2:-$tree}" && printf 'q\n' | DESTDIR=$staged MANPAGER=cat bash -c "$1" >"$work/out.txt"; }
 for command in "${commands[@]}"; do
   command=${command//\/path\/to\/libVL_OSALib.so/$work/vendor/libVL_OSALib.so}
@@ -49,10 +50,7 @@ for command in "${commands[@]}"; do
   [[ $command = *__stdcall* ]] && arch=i686
   command=${command//\/path\/to\/VL_OSALib.lib/$work/vendor/$arch/VL_OSALib.lib}
   where=$tree
-  if [[ $command = *-dlltool* ]]; then
-    where=$work/vendor/i686
-    sed -n '/^    LIBRARY VL_OSALib.dll$/,/^$/s/^    //p' "$source/README.md" >"$where/VL_OSALib.def"
-  fi
+  [[ $command = printf* || $command = *-dlltool* ]] && where=$work/vendor/i686
   check "$command" run "$command" "$where"
   case $command in
     *"./build/quillterm")
