@@ -3,10 +3,11 @@
 # written, in order, in a fresh copy of the sources whose path holds a space, as a new user
 # would; then what each should have made. Placeholders stand for files a user brings:
 # /path/to/libVL_OSALib.so is the simulated module built as a shared library,
-# /path/to/VL_OSALib.lib the import library of a stand-in DLL built from it (32-bit and
-# __stdcall in a command that asks for that). The removal reads the install's list, which
-# holds no DESTDIR, so it is pointed into the staged install. The test command itself and
-# the benchmark are not run from here.
+# /path/to/VL_OSALib.lib the import library of a stand-in DLL built from it, or, in a command
+# for __stdcall, the one that the README's commands make with dlltool from a .def file.
+# DESTDIR stages the install, and the removal with it. The test command itself and the
+# benchmark are not run from here. The plain test build's folder, if given, is where its
+# labels are read; without it, a plain test build is configured for them.
 set -uo pipefail
 source=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
@@ -36,32 +37,33 @@ for tool in x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix clang-cl-14 
 done
 "${CXX:-c++}" -shared -fPIC -O2 -I"$tree" -Wl,-soname,libVL_OSALib.so -o "$work/vendor/libVL_OSALib.so" \
   "$tree/simulator/vl_osalib_sim.cpp" || exit 1
-for target in x86_64 i686; do
-  convention=
-  [ "$target" = x86_64 ] || convention=-DVSL_CALL=__stdcall
-  "$target-w64-mingw32-g++-posix" -shared -static -O2 -I"$tree" -DVL_OSALIB_EXPORTS $convention \
-    -o "$work/vendor/$target/VL_OSALib.dll" -Wl,--out-implib,"$work/vendor/$target/VL_OSALib.lib" \
-    "$tree/simulator/vl_osalib_sim.cpp" || exit 1
-done
+x86_64-w64-mingw32-g++-posix -shared -static -O2 -I"$tree" -DVL_OSALIB_EXPORTS -o "$work/vendor/x86_64/VL_OSALib.dll" \
+  -Wl,--out-implib,"$work/vendor/x86_64/VL_OSALib.lib" "$tree/simulator/vl_osalib_sim.cpp" || exit 1
 
-mapfile -t commands < <(sed -n 's/^    \(\(cmake\|man\|xargs\) .*\)$/\1/p' "$source/README.md" "$source/CONTRIBUTING.md")
-[ "${#commands[@]}" -ge 14 ] || { echo "FAIL: only ${#commands[@]} commands found in the README and CONTRIBUTING.md"; exit 1; }
-run() { cd "$tree" && printf 'q\n' | DESTDIR=$staged MANPAGER=cat bash -c "$1" >"$work/out.txt"; }
-removal='xargs rm <' staged_removal="xargs -I{} rm $staged{} <"
+mapfile -t commands < <(sed -n 's/^    \(\(cmake\|man\|xargs\|printf\|i686-w64-mingw32-dlltool\) .*\)$/\1/p' \
+  "$source/README.md" "$source/CONTRIBUTING.md")
+[ "${#commands[@]}" -ge 16 ] || { echo "FAIL: only ${#commands[@]} commands found in the README and CONTRIBUTING.md"; exit 1; }
+check "the README has at most 150 lines" test "$(wc -l <"$source/README.md")" -le 150
+run() { cd "${2:-$tree}" && printf 'q\n' | DESTDIR=$staged MANPAGER=cat bash -c "$1" >"$work/out.txt"; }
 for command in "${commands[@]}"; do
   command=${command//\/path\/to\/libVL_OSALib.so/$work/vendor/libVL_OSALib.so}
   arch=x86_64
   [[ $command = *__stdcall* ]] && arch=i686
   command=${command//\/path\/to\/VL_OSALib.lib/$work/vendor/$arch/VL_OSALib.lib}
-  command=${command/#"$removal"/"$staged_removal"}
-  check "$command" run "$command"
+  where=$tree
+  [[ $command = printf* || $command = *-dlltool* ]] && where=$work/vendor/i686
+  check "$command" run "$command" "$where"
   case $command in
     *"./build/quillterm")
       check "the program ran to its termination line" grep -qx 'What is your selection? Program Terminating...' \
-        "$work/out.txt" ;;
+        "$work/out.txt"
+      check "piped in at once, the same input gives the same output on every run" \
+        bash -c "cd '$tree' && cmp <(printf '1\n1\nq\n' | ./build/quillterm) <(printf '1\n1\nq\n' | ./build/quillterm)" ;;
     "xargs "*)
-      check "the removal left none of the installed files" \
-        bash -c "[ -z \"\$(find '$staged' -type f)\" ]" ;;
+      check "the removal left only the folders that the install made" \
+        bash -c "cd '$staged' && find . ! -type d | diff /dev/null - && find . | LC_ALL=C sort | tr '\n' ' ' | grep -qxF '. ./usr \
+./usr/local ./usr/local/bin ./usr/local/share ./usr/local/share/doc ./usr/local/share/doc/quillterm \
+./usr/local/share/man ./usr/local/share/man/man1 '" ;;
     "man "*)
       check "the manual page reads without warnings" \
         bash -c "cd '$tree' && [ -z \"\$(man --warnings -l doc/quillterm.1 2>&1 >/dev/null)\" ]" ;;
@@ -93,7 +95,8 @@ imports() {  # build folder, format, and the calling convention if any
 }
 check "the program linked to an import library imports the vendor functions" imports build-windows-vendor coff-x86-64
 check "the 32-bit program is one, and imports the vendor functions" imports build-windows-x86 coff-i386
-check "with __stdcall, it imports them by their decorated names" imports build-windows-x86-stdcall coff-i386 __stdcall
+check "with __stdcall and the import library that dlltool -k made, it imports them by their plain names" \
+  imports build-windows-x86-stdcall coff-i386
 check "the MSVC-ABI program imports only kernel32, ucrtbase and the vendor functions" \
   bash -c "$(declare -f imports); tree='$tree' source='$source' imports build-msvc-abi coff-x86-64 |
            grep -q 'imports from: VL_OSALib.dll kernel32.dll ucrtbase.dll \$'"
@@ -104,6 +107,22 @@ if command -v lintian >/dev/null; then
 else
   echo "SKIPPED: lintian is not installed (apt-get install lintian)"
 fi
+# Configure must stop, and say so (compared as one line, as CMake wraps its messages).
+configure_says() {  # the message, then cmake's arguments
+  local message=$1
+  shift
+  if (cd "$tree" && cmake "$@") >"$work/configure.log" 2>&1; then echo "configure did not stop"; return 1; fi
+  tr -s ' \n' '  ' <"$work/configure.log" | grep -qF "$message" || { cat "$work/configure.log"; return 1; }
+}
+check "configure stops at a vendor library that is not there, and names it" configure_says \
+  "QUILLTERM_VENDOR_LIBRARY names no file: $work/none.so" -S . -B build-none -DQUILLTERM_VENDOR_LIBRARY="$work/none.so"
+(cd "$work/vendor/i686" && grep -v VSL_Close VL_OSALib.def >partial.def && i686-w64-mingw32-dlltool -k -d partial.def -l partial.lib)
+check "configure names the one function that an import library lacks, and the README's way to make one" \
+  configure_says "QUILLTERM_VENDOR_LIBRARY $work/vendor/i686/partial.lib lacks what this build links: _VSL_Close@0. \
+An import library with them can be made from the DLL with a .def file and dlltool -k: see \"An import library from \
+the DLL\" in README.md." --preset windows-x86 -B build-partial -DQUILLTERM_VENDOR_CALLING_CONVENTION=__stdcall \
+  -DQUILLTERM_VENDOR_LIBRARY="$work/vendor/i686/partial.lib"
+check "the README has the section that configure points to" grep -qx '### An import library from the DLL' "$source/README.md"
 check "a Windows preset's configure says truly why the tests are left out" \
   bash -c "cd '$tree' && cmake --preset windows-x64 | grep -q 'tests left out, as QUILLTERM_TESTS is OFF'"
 check "without GoogleTest the configure step says why the tests are left out" \
@@ -115,5 +134,10 @@ check "without GoogleTest the benchmark's tree configures and builds what bench/
 check "asking for the tests without GoogleTest fails and says what to install" \
   bash -c "cd '$tree' && ! out=\$(cmake -S . -B build-no-gtest-asked -DQUILLTERM_TESTS=ON \
            -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON 2>&1) && grep -q 'libgtest-dev libgmock-dev' <<<\"\$out\""
+labels=${1:-$work/labels}
+[ -n "${1:-}" ] || cmake -S "$tree" -B "$labels" -DQUILLTERM_TESTS=ON >/dev/null 2>&1
+check "CONTRIBUTING.md names the labels that the plain build's tests carry" \
+  diff <(grep '^| plain |' "$source/CONTRIBUTING.md" | grep -o '`[^`]*`' | tr -d '`' | sort) \
+  <(ctest --test-dir "$labels" --print-labels | sed -n 's/^  //p' | sort)
 echo "README commands: $((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -12,9 +12,19 @@ set_target_properties(fake_vendor_dll PROPERTIES OUTPUT_NAME VL_OSALib PREFIX ""
   RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/fake)
 target_link_libraries(quillterm_fake PRIVATE fake_vendor_dll)
 set_target_properties(quillterm_fake PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/fake)
+# Reads a file's version information as Windows' file properties do, for the package check.
+add_executable(version_info version_info.cpp)
+target_link_libraries(version_info PRIVATE quillterm_warnings)
+if(quillterm_wine_lib)
+  # The MSVC-ABI build links wine's import libraries by path.
+  target_link_libraries(version_info PRIVATE ${quillterm_wine_lib}/libversion.a)
+else()
+  target_link_libraries(version_info PRIVATE version)
+endif()
 if(MINGW)
   target_link_options(fake_vendor_dll PRIVATE -static)
   target_link_options(quillterm_fake PRIVATE -static)
+  target_link_options(version_info PRIVATE -static)
 endif()
 
 function(quillterm_windows_tests)
