@@ -22,6 +22,9 @@ struct Launch {
   // At a terminal: a pseudo-terminal on POSIX; on Windows, input at this process's console
   // (typed there by Send) and output through a pipe.
   bool terminal = false;
+  // Windows: standard output a pipe that holds only kPipeCapacity bytes, so that a larger
+  // write waits there until it is read.
+  bool smallPipe = false;
 };
 
 const char* const kClosed = "<closed>";
@@ -98,6 +101,15 @@ class Child {
   bool packets_ = false;
 #endif
 };
+
+// How many children that could not be started were started once more; on Windows, each
+// test program says at its end.
+extern int startsRetried;
+#ifdef _WIN32
+const bool kStartsFail = true;
+#else
+const bool kStartsFail = false;
+#endif
 
 // Runs to the end with `input` on standard input.
 int RunToEnd(const Launch& launch, const std::string& input, std::string* out, std::string* err);

@@ -68,8 +68,8 @@ std::vector<std::pair<std::string, std::string>> SetEnvironment(const std::vecto
 
 }  // namespace
 
-// Smaller than most of the program's writes, so that one this side does not read holds
-// the writer, and more bytes waiting than the pipe holds say so.
+// The small pipe's: smaller than most of the program's writes, so that one this side does
+// not read holds the writer, and more bytes waiting than the pipe holds say so.
 const std::size_t kPipeCapacity = 4096;
 
 void Pause(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
@@ -94,8 +94,8 @@ Child::Child(const Launch& launch) : console_(launch.terminal) {
   } else if (launch.stdinPath != kClosed) {
     startup.hStdInput = Open(launch.stdinPath, GENERIC_READ);
   }
-  if (launch.stdoutPath.empty()) {
-    output_ = Pipe(&startup.hStdOutput, false, static_cast<DWORD>(kPipeCapacity));
+  if (launch.stdoutPath.empty()) {  // a large pipe lets much output through quickly under wine
+    output_ = Pipe(&startup.hStdOutput, false, static_cast<DWORD>(launch.smallPipe ? kPipeCapacity : 1 << 20));
   } else if (launch.stdoutPath != kClosed) {
     startup.hStdOutput = Open(launch.stdoutPath, GENERIC_WRITE);
   }
@@ -104,7 +104,14 @@ Child::Child(const Launch& launch) : console_(launch.terminal) {
   for (const std::string& arg : launch.argv) command += (command.empty() ? "\"" : " \"") + arg + "\"";
   const auto before = SetEnvironment(launch.environment);
   PROCESS_INFORMATION started{};
-  if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started)) {
+  // wine now and then fails to start a process at all: then once more, counted.
+  bool made = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started);
+  if (!made) {
+    std::fprintf(stderr, "cannot start %s: error %lu; once more\n", command.c_str(), GetLastError());
+    ++startsRetried;
+    made = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started);
+  }
+  if (made) {
     CloseHandle(started.hThread);
     process_ = started.hProcess;
   } else {

@@ -211,6 +211,7 @@ TEST_P(Interrupts, EndWithStatusTwoLosingNothingAndLeavingNoCommandHalfDone) {
   FakeRun fake(c.script);
   if (!c.file.empty()) fake.InputFromFile(c.file);
   if (c.blocked == kFromTheStart) fake.launch.stdoutPath = kFullPipe;
+  fake.launch.smallPipe = c.blocked == kInAFlush;
   Child child(fake.launch);
   ASSERT_TRUE(c.blocked == kNo ? child.WaitFor(kPrompt) : child.BlockedWriting(10000));
   child.Interrupt();

@@ -3,94 +3,120 @@
 # the static checks and the README's commands), the same sources under AddressSanitizer and
 # UndefinedBehaviorSanitizer, a short fuzzing run, and the Windows builds with their tests
 # as Windows programs under wine.
-# Every stage runs even when an earlier one failed; a line per stage sums them up at the
-# end, and the exit status is 1 if any failed.
+# The native stages and the Windows ones run side by side, each lane one stage at a time,
+# and the Windows stages share one wine prefix. Every stage runs even when another failed;
+# a line per stage sums them up at the end, the log of a failed one follows, and the exit
+# status is 1 if any failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-jobs=$(nproc)
-summary=()
-passed=0
-failed=0
-skipped=0
+mkdir -p build-tests
+rm -f build-tests/*.summary
+generator=()
+command -v ninja >/dev/null && generator=(-G Ninja)
+start=$SECONDS
 
-# A stage: its name, then the cmake options of its build. Its tests run with ctest.
+# A stage: its name, then the cmake options of its build. Its tests run with ctest. What it
+# found goes to build-tests/NAME.summary: a line, then its counts of tests.
 stage() {
-  local name=$1 start=$SECONDS log="build-tests/$1.log" tested="build-tests/$1.tested" result
+  local name=$1 begun=$SECONDS log="build-tests/$1.log" tested="build-tests/$1.tested" result
   shift
-  echo "== $name"
-  mkdir -p build-tests
-  if cmake -S . -B "build-tests/$name" -DQUILLTERM_WERROR=ON "$@" && cmake --build "build-tests/$name" -j "$jobs"; then
-    ctest --test-dir "build-tests/$name" --output-on-failure -j "$jobs" 2>&1 | tee "$log"
-    result=${PIPESTATUS[0]}
+  echo "== $name: started"
+  if cmake -S . -B "build-tests/$name" "${generator[@]}" -DQUILLTERM_WERROR=ON "$@" >"$log" 2>&1 &&
+    cmake --build "build-tests/$name" -j 2 >>"$log" 2>&1; then
+    ctest --test-dir "build-tests/$name" --output-on-failure -j 2 >>"$log" 2>&1
+    result=$?
   else
-    echo "the build failed" >"$log"
+    echo "the build failed" >>"$log"
     result=1
   fi
   # What the tests measured, and why cases were skipped, which ctest shows only on failure
   # (Windows test programs end their lines with CR LF).
   tr -d '\r' <"build-tests/$name/Testing/Temporary/LastTest.log" >"$tested" 2>/dev/null
-  grep -hE '^[0-9]+ sessions compared|^interrupt moments|^stat::number_of_executed_units|^package session|^README commands|imports from|^from VL_OSALib|^SKIPPED: ' \
-    "$tested" | awk '!seen[$0]++' | sed "s/^/$name: /"
-  awk '/: Skipped$/ { getline; print "skipped case: " $0 }' "$tested" | sort -u | sed "s/^/$name: /"
-  local total bad skip
+  local total bad skip retried cases
   read -r bad total < <(sed -n 's/.* \([0-9]*\) tests failed out of \([0-9]*\)$/\1 \2/p' "$log")
   skip=$(grep -c '\*\*\*Skipped\|Not Run' "$log")
   total=${total:-0} bad=${bad:-0}
   if [ "$result" -ne 0 ] && [ "$bad" -eq 0 ]; then bad=1 total=$((total > 0 ? total : 1)); fi
-  passed=$((passed + total - bad - skip)) failed=$((failed + bad)) skipped=$((skipped + skip))
-  local verdict=passed
-  [ "$result" -eq 0 ] || verdict=failed
-  # Within the test programs, GoogleTest's own count of cases, those skipped among them.
-  local cases
+  # Within the test programs, GoogleTest's own count of cases, those skipped among them;
+  # and the children that wine failed to start, started once more.
   cases=$(awk '/^\[  PASSED  \] [0-9]+ test/ { p += $4 } /^\[  SKIPPED \] [0-9]+ test/ { s += $4 }
     END { if (p + s > 0) printf "; cases %d passed, %d skipped", p, s }' "$tested")
-  summary+=("$(printf '%-13s %s, %d tests (%d failed, %d skipped%s), %d s' "$name" "$verdict" "$total" "$bad" "$skip" \
-    "$cases" $((SECONDS - start)))")
+  retried=$(awk '/failed starts? retried/ { n += $1; seen = 1 } END { if (seen) printf "; %d failed starts retried", n }' \
+    "$tested")
+  {
+    printf '%-13s %s, %d tests (%d failed, %d skipped%s%s), %d s\n' "$name" \
+      "$([ "$result" -eq 0 ] && echo passed || echo failed)" "$total" "$bad" "$skip" "$cases" "$retried" \
+      $((SECONDS - begun))
+    echo "$((total - bad - skip)) $bad $skip"
+    grep -hE '^[0-9]+ sessions compared|^interrupt moments|^stat::number_of_executed_units|^package session|^README commands|imports from|^from VL_OSALib|^SKIPPED: ' \
+      "$tested" | awk '!seen[$0]++' | sed "s/^/$name: /"
+    awk '/: Skipped$/ { getline; print "skipped case: " $0 }' "$tested" | sort -u | sed "s/^/$name: /"
+  } >"build-tests/$name.summary"
+  echo "== $name: $(head -n 1 "build-tests/$name.summary" | cut -c15-)"
 }
 
 skip() {  # name, reason
   echo "SKIPPED: the $1 stage: $2" >&2
-  summary+=("$(printf '%-13s skipped: %s' "$1" "$2")")
+  printf '%-13s skipped: %s\n0 0 0\n' "$1" "$2" >"build-tests/$1.summary"
 }
 
-stage plain -DQUILLTERM_TESTS=ON
-stage sanitize -DQUILLTERM_TESTS=ON -DQUILLTERM_SANITIZE=ON
-
-if command -v clang++ >/dev/null; then
-  CXX=clang++ stage fuzz -DQUILLTERM_FUZZ=ON -DQUILLTERM_TESTS=OFF
-else
-  skip fuzz "no clang++ (apt-get install clang libclang-rt-14-dev)"
-fi
+native() {
+  stage plain -DQUILLTERM_TESTS=ON
+  stage sanitize -DQUILLTERM_TESTS=ON -DQUILLTERM_SANITIZE=ON
+  if command -v clang++ >/dev/null; then
+    CXX=clang++ stage fuzz -DQUILLTERM_FUZZ=ON -DQUILLTERM_TESTS=OFF
+  else
+    skip fuzz "no clang++ (apt-get install clang libclang-rt-14-dev)"
+  fi
+}
 
 # Windows: the test programs are Windows programs too, run under wine (the 32-bit ones
 # under wine32): mingw-w64 for 64-bit, then for 32-bit with the platform's calling
 # convention and with __stdcall; and the MSVC-ABI program (clang-cl and lld-link against
 # wine's C runtime, where GoogleTest does not build), driven by mingw-w64's test programs.
-wine64=/usr/lib/wine/wine64 wine32=/usr/lib/wine/wine
-windows=(-DCMAKE_BUILD_TYPE=Release -DQUILLTERM_TESTS=ON)
-if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || [ ! -x "$wine64" ] || [ ! -d /usr/src/googletest ]; then
-  skip windows "no g++-mingw-w64-x86-64-posix, wine64 or googletest (apt-get install g++-mingw-w64-x86-64-posix wine64 googletest)"
-else
-  stage windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake "${windows[@]}"
-fi
+# One prefix for all, made by the first (by wine64, so that it runs 32-bit programs too).
+windows() {
+  local wine64=/usr/lib/wine/wine64 wine32=/usr/lib/wine/wine
+  local windows=(-DCMAKE_BUILD_TYPE=Release -DQUILLTERM_TESTS=ON -DQUILLTERM_WINE_PREFIX="$PWD/build-tests/wineprefix")
+  if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || [ ! -x "$wine64" ] || [ ! -d /usr/src/googletest ]; then
+    skip windows "no g++-mingw-w64-x86-64-posix, wine64 or googletest (apt-get install g++-mingw-w64-x86-64-posix wine64 googletest)"
+  else
+    stage windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake "${windows[@]}"
+  fi
+  if ! command -v clang-cl-14 lld-link-14 llvm-lib-14 x86_64-w64-mingw32-g++-posix >/dev/null ||
+    [ ! -d /usr/include/wine/wine/msvcrt ] || [ ! -d /usr/lib/llvm-14/include/c++/v1 ] || [ ! -x "$wine64" ]; then
+    skip msvc-abi "no clang-cl, lld-link, mingw-w64, wine's headers or libc++'s (apt-get install clang-tools-14 lld-14 llvm-14 g++-mingw-w64-x86-64-posix libwine-dev wine64-tools libc++-14-dev wine64)"
+  else
+    stage msvc-abi -DCMAKE_TOOLCHAIN_FILE=cmake/clang-cl-wine-x86_64.cmake "${windows[@]}"
+  fi
+  if ! command -v i686-w64-mingw32-g++-posix >/dev/null || [ ! -x "$wine32" ]; then
+    skip win32 "no g++-mingw-w64-i686-posix or wine32 (dpkg --add-architecture i386; apt-get install g++-mingw-w64-i686-posix wine32:i386)"
+  else
+    stage win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake "${windows[@]}"
+    stage win32-stdcall -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake "${windows[@]}" \
+      -DQUILLTERM_VENDOR_CALLING_CONVENTION=__stdcall
+  fi
+}
 
-if ! command -v clang-cl-14 lld-link-14 llvm-lib-14 x86_64-w64-mingw32-g++-posix >/dev/null ||
-  [ ! -d /usr/include/wine/wine/msvcrt ] || [ ! -d /usr/lib/llvm-14/include/c++/v1 ] || [ ! -x "$wine64" ]; then
-  skip msvc-abi "no clang-cl, lld-link, mingw-w64, wine's headers or libc++'s (apt-get install clang-tools-14 lld-14 llvm-14 g++-mingw-w64-x86-64-posix libwine-dev wine64-tools libc++-14-dev wine64)"
-else
-  stage msvc-abi -DCMAKE_TOOLCHAIN_FILE=cmake/clang-cl-wine-x86_64.cmake "${windows[@]}"
-fi
-
-if ! command -v i686-w64-mingw32-g++-posix >/dev/null || [ ! -x "$wine32" ]; then
-  skip win32 "no g++-mingw-w64-i686-posix or wine32 (dpkg --add-architecture i386; apt-get install g++-mingw-w64-i686-posix wine32:i386)"
-else
-  stage win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake "${windows[@]}"
-  stage win32-stdcall -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake "${windows[@]}" \
-    -DQUILLTERM_VENDOR_CALLING_CONVENTION=__stdcall
-fi
+native &
+windows &
+wait
 
 echo
 echo "== summary"
-printf '%s\n' "${summary[@]}"
-echo "tests: $passed passed, $failed failed, $skipped skipped"
+passed=0 failed=0 skipped=0
+for name in plain sanitize fuzz windows msvc-abi win32 win32-stdcall; do
+  head -n 1 "build-tests/$name.summary"
+  read -r p f s < <(sed -n 2p "build-tests/$name.summary")
+  passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
+done
+for name in plain sanitize fuzz windows msvc-abi win32 win32-stdcall; do tail -n +3 "build-tests/$name.summary"; done
+for name in plain sanitize fuzz windows msvc-abi win32 win32-stdcall; do
+  if [ "$(head -n 1 "build-tests/$name.summary" | awk '{ print $2 }')" = failed, ]; then
+    echo
+    echo "== the log of the failed stage $name (build-tests/$name.log)"
+    cat "build-tests/$name.log"
+  fi
+done
+echo "tests: $passed passed, $failed failed, $skipped skipped, in $((SECONDS - start)) s"
 [ "$failed" -eq 0 ]

@@ -50,13 +50,17 @@ function(quillterm_windows_tests)
     quillterm_skipped(windows_package "${quillterm_cannot_run}")
     return()
   endif()
-  # One wine server for the whole run, started and warmed up once in a prefix of our own;
-  # without it every test program would pay for starting one.
-  set(wine_environment
-    WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d)
+  # One wine server for the whole run, in a prefix of our own (or one that several builds
+  # share), made once as wine's own tests make theirs: booted, then waited on until nothing
+  # of its first boot still runs. The server's own processes are started with it, here:
+  # started by a test, they would hold its output open.
+  set(QUILLTERM_WINE_PREFIX ${PROJECT_BINARY_DIR}/wineprefix CACHE PATH "The wine prefix that the tests run in")
+  set(wine_environment WINEPREFIX=${QUILLTERM_WINE_PREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d)
   get_filename_component(wine_folder ${CMAKE_CROSSCOMPILING_EMULATOR} DIRECTORY)
-  add_test(NAME wine_start COMMAND sh -c
-    "mkdir -p \"$WINEPREFIX\" && '${wine_folder}/wineserver' -p >/dev/null 2>&1 </dev/null; '${CMAKE_CROSSCOMPILING_EMULATOR}' wineboot --init >/dev/null 2>&1")
+  add_test(NAME wine_start COMMAND sh -c "mkdir -p \"$WINEPREFIX\" && { [ -e \"$WINEPREFIX/system.reg\" ] ||
+    { '${CMAKE_CROSSCOMPILING_EMULATOR}' wineboot -u && '${wine_folder}/wineserver' -w; }; } >/dev/null 2>&1 &&
+    '${wine_folder}/wineserver' -p </dev/null >/dev/null 2>&1 &&
+    '${CMAKE_CROSSCOMPILING_EMULATOR}' cmd /c exit </dev/null >/dev/null 2>&1")
   add_test(NAME wine_stop COMMAND sh -c "'${wine_folder}/wineserver' -k >/dev/null 2>&1; true")
   set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
   set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
