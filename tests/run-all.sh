@@ -87,11 +87,23 @@ windows() {
     [ ! -d /usr/include/wine/wine/msvcrt ] || [ ! -d /usr/lib/llvm-14/include/c++/v1 ] || [ ! -x "$wine64" ]; then
     skip msvc-abi "no clang-cl, lld-link, mingw-w64, wine's headers or libc++'s (apt-get install clang-tools-14 lld-14 llvm-14 g++-mingw-w64-x86-64-posix libwine-dev wine64-tools libc++-14-dev wine64)"
   else
-    stage msvc-abi -DCMAKE_TOOLCHAIN_FILE=cmake/clang-cl-wine-x86_64.cmake "${windows[@]}"
+    # Driven by the windows stage's test programs, when it made them: the same programs
+    # that it would build with mingw-w64 beside it.
+    local programs=()
+    [ -x build-tests/windows/e2e_test.exe ] && programs=(-DQUILLTERM_TEST_PROGRAMS="$PWD/build-tests/windows")
+    stage msvc-abi -DCMAKE_TOOLCHAIN_FILE=cmake/clang-cl-wine-x86_64.cmake "${windows[@]}" "${programs[@]}"
   fi
   if ! command -v i686-w64-mingw32-g++-posix >/dev/null || [ ! -x "$wine32" ]; then
     skip win32 "no g++-mingw-w64-i686-posix or wine32 (dpkg --add-architecture i386; apt-get install g++-mingw-w64-i686-posix wine32:i386)"
+    skip win32-stdcall "the same as the win32 stage"
   else
+    # Both 32-bit builds take GoogleTest built once for them; the windows stage builds its
+    # own from the sources, as a user's build does.
+    local googletest=build-tests/googletest-i686
+    cmake -S /usr/src/googletest -B "$googletest" "${generator[@]}" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-i686.cmake" \
+      -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$PWD/$googletest/installed" >"$googletest.log" 2>&1 &&
+      cmake --build "$googletest" -j 2 >>"$googletest.log" 2>&1 && cmake --install "$googletest" >>"$googletest.log" 2>&1
+    windows+=(-DGTest_DIR="$PWD/$googletest/installed/lib/cmake/GTest")
     stage win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake "${windows[@]}"
     stage win32-stdcall -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake "${windows[@]}" \
       -DQUILLTERM_VENDOR_CALLING_CONVENTION=__stdcall
