@@ -23,6 +23,7 @@ stage() {
   echo "== $name: started"
   if cmake -S . -B "build-tests/$name" "${generator[@]}" -DQUILLTERM_WERROR=ON "$@" >"$log" 2>&1 &&
     cmake --build "build-tests/$name" -j 2 >>"$log" 2>&1; then
+    ${before_tests:-true}
     ctest --test-dir "build-tests/$name" --output-on-failure -j 2 >>"$log" 2>&1
     result=$?
   else
@@ -76,8 +77,26 @@ native() {
 # wine's C runtime, where GoogleTest does not build), driven by mingw-w64's test programs.
 # One prefix for all, made by the first (by wine64, so that it runs 32-bit programs too).
 windows() {
-  local wine64=/usr/lib/wine/wine64 wine32=/usr/lib/wine/wine
-  local windows=(-DCMAKE_BUILD_TYPE=Release -DQUILLTERM_TESTS=ON -DQUILLTERM_WINE_PREFIX="$PWD/build-tests/wineprefix")
+  local wine64=/usr/lib/wine/wine64 wine32=/usr/lib/wine/wine prefix=$PWD/build-tests/wineprefix booting=
+  local windows=(-DCMAKE_BUILD_TYPE=Release -DQUILLTERM_TESTS=ON -DQUILLTERM_WINE_PREFIX="$prefix")
+  # The prefix is booted while the first stage builds; its tests wait for that. (Each
+  # stage's own fixture boots it as well, when nothing has.)
+  if [ -x "$wine64" ] && [ ! -e "$prefix/.booted" ]; then
+    (mkdir -p "$prefix" && WINEPREFIX=$prefix WINEDEBUG=-all "$wine64" wineboot -u &&
+      WINEPREFIX=$prefix /usr/lib/wine/wineserver -w && touch "$prefix/.booted") >/dev/null 2>&1 </dev/null &
+    booting=$!
+  fi
+  booted() { [ -z "$booting" ] || wait "$booting"; booting=; }
+  local before_tests=booted
+  # Both 32-bit builds take GoogleTest built once for them, while the 64-bit ones build;
+  # the windows stage builds its own from the sources, as a user's build does.
+  local googletest=build-tests/googletest-i686 building=
+  if command -v i686-w64-mingw32-g++-posix >/dev/null; then
+    (cmake -S /usr/src/googletest -B "$googletest" "${generator[@]}" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-i686.cmake" \
+      -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$PWD/$googletest/installed" &&
+      cmake --build "$googletest" -j 2 && cmake --install "$googletest") >"$googletest.log" 2>&1 </dev/null &
+    building=$!
+  fi
   if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || [ ! -x "$wine64" ] || [ ! -d /usr/src/googletest ]; then
     skip windows "no g++-mingw-w64-x86-64-posix, wine64 or googletest (apt-get install g++-mingw-w64-x86-64-posix wine64 googletest)"
   else
@@ -97,12 +116,7 @@ windows() {
     skip win32 "no g++-mingw-w64-i686-posix or wine32 (dpkg --add-architecture i386; apt-get install g++-mingw-w64-i686-posix wine32:i386)"
     skip win32-stdcall "the same as the win32 stage"
   else
-    # Both 32-bit builds take GoogleTest built once for them; the windows stage builds its
-    # own from the sources, as a user's build does.
-    local googletest=build-tests/googletest-i686
-    cmake -S /usr/src/googletest -B "$googletest" "${generator[@]}" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-i686.cmake" \
-      -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$PWD/$googletest/installed" >"$googletest.log" 2>&1 &&
-      cmake --build "$googletest" -j 2 >>"$googletest.log" 2>&1 && cmake --install "$googletest" >>"$googletest.log" 2>&1
+    [ -z "$building" ] || wait "$building"
     windows+=(-DGTest_DIR="$PWD/$googletest/installed/lib/cmake/GTest")
     stage win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake "${windows[@]}"
     stage win32-stdcall -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake "${windows[@]}" \

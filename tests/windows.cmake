@@ -57,8 +57,9 @@ function(quillterm_windows_tests)
   set(QUILLTERM_WINE_PREFIX ${PROJECT_BINARY_DIR}/wineprefix CACHE PATH "The wine prefix that the tests run in")
   set(wine_environment WINEPREFIX=${QUILLTERM_WINE_PREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d)
   get_filename_component(wine_folder ${CMAKE_CROSSCOMPILING_EMULATOR} DIRECTORY)
-  add_test(NAME wine_start COMMAND sh -c "mkdir -p \"$WINEPREFIX\" && { [ -e \"$WINEPREFIX/system.reg\" ] ||
-    { '${CMAKE_CROSSCOMPILING_EMULATOR}' wineboot -u && '${wine_folder}/wineserver' -w; }; } >/dev/null 2>&1 &&
+  add_test(NAME wine_start COMMAND sh -c "mkdir -p \"$WINEPREFIX\" && { [ -e \"$WINEPREFIX/.booted\" ] ||
+    { '${CMAKE_CROSSCOMPILING_EMULATOR}' wineboot -u && '${wine_folder}/wineserver' -w && touch \"$WINEPREFIX/.booted\"; };
+    } >/dev/null 2>&1 &&
     '${wine_folder}/wineserver' -p </dev/null >/dev/null 2>&1 &&
     '${CMAKE_CROSSCOMPILING_EMULATOR}' cmd /c exit </dev/null >/dev/null 2>&1")
   add_test(NAME wine_stop COMMAND sh -c "'${wine_folder}/wineserver' -k >/dev/null 2>&1; true")
