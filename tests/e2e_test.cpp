@@ -57,6 +57,8 @@ const Platforms kBoth;
 const Platforms kNoFullDevice{"Windows has no device that is always full"};
 const Platforms kNoResetSocket{"Windows programs read no sockets as standard input"};
 const Platforms kTextMode{nullptr, "a convention of Windows' text mode"};
+const Platforms kOwnThread{nullptr, "the handler runs in place of the main thread, which then writes nothing"};
+const Platforms kNoCutWrite{"on Windows an interrupt cuts no write short"};
 
 // Each row is a test of its own, named after it.
 template <typename Row>
@@ -79,8 +81,10 @@ struct Surroundings {
   std::vector<std::string> calls;
   Platforms platforms = kBoth;
   std::string script = "";
-  int writes = -1;        // -1: not counted
-  std::size_t write = 0;  // natively, a write of exactly this size must be among them
+  int writes = -1;         // -1: not counted
+  std::size_t write = 0;   // natively, a write of exactly this size must be among them
+  int interrupts = 0;      // each comes when a write is blocked
+  bool smallPipe = false;  // on Windows, an output pipe that holds little, so that a write waits
 };
 
 std::vector<Surroundings> SurroundingsTable() {
@@ -124,6 +128,19 @@ std::vector<Surroundings> SurroundingsTable() {
       {"CR LF is one line end", "", "", "4\r\nq\r\n", 0, 0, Header() + kMenu + kLow + Times(2, kMenu) + kBye,
        Calls({kReadDigital}), kTextMode},
       {"Ctrl-Z is end of input", "", "", "\n\x1aq", 0, 0, Header() + Times(2, kMenu) + ended, Calls(), kTextMode},
+      // Every moment of the interrupt protocol is tried by the interrupt moments test, on a
+      // simulated system; these are what only the real one shows. On Windows the handler runs
+      // beside the main thread, which is blocked in the flush after the first level read of
+      // the 4, and the command must still finish. On POSIX a write cut short by the signal is
+      // no failed output, and a second one ends the program at once, with what the pipe had
+      // taken (nothing) and the last line.
+      {"interrupted while a command's flush is blocked", "", "", std::string(234, '1') + "4", 0, 2,
+       Header() + kMenu + Times(234, kReadout) + kLow + kBye, Calls({Times(234, kAnalog), kReadDigital}), kOwnThread,
+       wide, -1, 0, 1, true},
+      {"interrupted while the first write is blocked on a pipe full from the start", "", kFullPipe, "", 0, 2,
+       Header() + kMenu + kBye, Calls(), kNoCutWrite, "", -1, 0, 1},
+      {"interrupted twice while the first write is blocked on a pipe full from the start", "", kFullPipe, "", 0, 2,
+       kBye, Calls(), kNoCutWrite, "", -1, 0, 2},
   };
 }
 
@@ -143,8 +160,15 @@ TEST_P(Hostile, SurroundingsAreHandledAsDocumented) {
     EXPECT_EQ(out, "1\n0\n");
   }
   fake.launch.stdoutPath = c.stdoutPath.empty() && !target.windows ? kPackets : c.stdoutPath;
+  fake.launch.smallPipe = c.smallPipe;
   Child child(fake.launch);
+  for (int i = 0; i < c.interrupts; ++i) {  // blocked (again): reading its output would let the write go on
+    ASSERT_TRUE(child.BlockedWriting(10000));
+    child.Interrupt();
+  }
+  if (target.windows && c.interrupts > 0) Pause(Scaled(1000));  // the handler's thread, a moment later
   EXPECT_EQ(child.Finish(), c.status);
+  child.out.erase(0, std::min(child.out.find_first_not_of('\0'), child.out.size()));  // what filled a pipe
   EXPECT_TRUE(child.out == target.Lines(c.out)) << child.out.size() << " bytes: " << child.out.substr(0, 400);
   EXPECT_THAT(child.err, IsEmpty());
   EXPECT_THAT(fake.Calls(), ElementsAreArray(c.calls));
@@ -166,70 +190,6 @@ TEST(Hostile, AReaderThatGoesAwayEndsTheProgramAfterTheCommandWithStatusOne) {
   EXPECT_EQ(child.Finish(), 1);
   EXPECT_THAT(fake.Calls(), ElementsAreArray(Calls({kOutputs, {"Level 0 0", "Level 1 0", "Level 2 0"}})));
 }
-
-// Every moment of the interrupt protocol is tried by the interrupt moments test, on a
-// simulated system; these are what only the real one shows: an interrupt at the prompt, and
-// in a write blocked on a pipe that nobody reads yet, where the signal cuts the write short
-// on POSIX, and where on Windows the handler runs beside the main thread (a moment later,
-// which is given a second: the only fixed wait in these tests).
-enum Blocked { kNo, kInAFlush, kFromTheStart };  // a write blocked: the interrupt comes there
-struct Interruption {
-  const char* name;
-  Platforms platforms;
-  std::string script, file;  // the input from a file, if any
-  Blocked blocked;
-  bool second;  // a second interrupt, while the write is still blocked
-  std::string out;
-  std::vector<std::string> calls;
-};
-
-std::vector<Interruption> InterruptionTable() {
-  const Platforms ownThread{nullptr, "the handler runs in place of the main thread, which then writes nothing"};
-  const Platforms noCutWrite{"on Windows an interrupt cuts no write short"};
-  return {
-      {"at the prompt, at once", kBoth, "", "", kNo, false, Header() + kMenu + kBye, Calls()},
-      // On Windows the handler runs beside the main thread, which is blocked in the flush
-      // after the first level read of the 4; the command must still finish.
-      {"while a command's flush is blocked, after it", ownThread, "readings=1e10", std::string(234, '1') + "4",
-       kInAFlush, false, Header() + kMenu + Times(234, kReadout) + kLow + kBye,
-       Calls({Times(234, kAnalog), kReadDigital})},
-      // A write cut short by the signal is no failed output; a second one ends the program
-      // at once, with what the pipe had taken (nothing) and the last line.
-      {"while the first write is blocked on a pipe full from the start", noCutWrite, "", "", kFromTheStart, false,
-       Header() + kMenu + kBye, Calls()},
-      {"twice while the first write is blocked on a pipe full from the start", noCutWrite, "", "", kFromTheStart, true,
-       kBye, Calls()},
-  };
-}
-
-class Interrupts : public testing::TestWithParam<Interruption> {};
-void PrintTo(const Interruption& row, std::ostream* out) { *out << row.name; }
-
-TEST_P(Interrupts, EndWithStatusTwoLosingNothingAndLeavingNoCommandHalfDone) {
-  const Interruption& c = GetParam();
-  if (c.platforms.Reason() != nullptr) GTEST_SKIP() << c.platforms.Reason();
-  FakeRun fake(c.script);
-  if (!c.file.empty()) fake.InputFromFile(c.file);
-  if (c.blocked == kFromTheStart) fake.launch.stdoutPath = kFullPipe;
-  fake.launch.smallPipe = c.blocked == kInAFlush;
-  Child child(fake.launch);
-  ASSERT_TRUE(c.blocked == kNo ? child.WaitFor(kPrompt) : child.BlockedWriting(10000));
-  child.Interrupt();
-  if (c.second) {  // blocked again: reading its output would let the write go on
-    EXPECT_TRUE(child.BlockedWriting(10000));
-    child.Interrupt();
-  }
-  if (target.windows && c.blocked != kNo) Pause(Scaled(1000));
-  EXPECT_TRUE(c.blocked != kNo || child.Exited(5000));  // with its input still open
-  EXPECT_EQ(child.Finish(), 2);
-  child.out.erase(0, std::min(child.out.find_first_not_of('\0'), child.out.size()));  // what filled the pipe
-  EXPECT_TRUE(child.out == target.Lines(c.out))
-      << child.out.size() << " bytes, ending "
-      << child.out.substr(child.out.size() - std::min<std::size_t>(child.out.size(), 300));
-  EXPECT_THAT(fake.Calls(), ElementsAreArray(c.calls));
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, Interrupts, testing::ValuesIn(InterruptionTable()), RowName<Interruption>);
 
 // At a terminal: a pseudo-terminal, which echoes what is typed; or the Windows console,
 // which echoes on its own screen, while the output comes through a pipe.

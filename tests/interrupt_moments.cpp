@@ -42,14 +42,7 @@
 #else
 #include <ucontext.h>
 #endif
-#if defined(__SANITIZE_ADDRESS__)
-#define QUILLTERM_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUILLTERM_ADDRESS_SANITIZER 1
-#endif
-#endif
-#ifdef QUILLTERM_ADDRESS_SANITIZER
+#ifdef QUILLTERM_ADDRESS_SANITIZER  // set by the build along with the sanitizer
 #include <sanitizer/asan_interface.h>
 #include <sanitizer/common_interface_defs.h>
 #include <sanitizer/lsan_interface.h>
