@@ -44,7 +44,7 @@ bool Child::Exited(int timeoutMs) { return ExitedBy(In(timeoutMs)); }
 bool Child::ExitedBy(Clock::time_point deadline) {
   while (!Reap()) {
     if (MillisecondsLeft(deadline) == 0) return false;
-    if (!Pump(std::min(10, MillisecondsLeft(deadline)))) Pause(2);
+    if (!Pump(std::min(10, MillisecondsLeft(deadline)))) AwaitEnd();
   }
   return true;
 }

@@ -88,6 +88,8 @@ class Child {
   bool Pump(int timeoutMs);
   // Whether the child has ended, without waiting; if so, status_ holds its status.
   bool Reap();
+  // A moment's wait for a child whose output has ended, which it does just before it ends.
+  void AwaitEnd();
   void Kill();
   bool ExitedBy(std::chrono::steady_clock::time_point deadline);
   int status_ = kKilled;

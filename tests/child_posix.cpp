@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 
@@ -145,6 +146,11 @@ bool Child::Reap() {
   reaped_ = true;
   status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return true;
+}
+
+void Child::AwaitEnd() {
+  const timespec moment{0, 100000};
+  nanosleep(&moment, nullptr);
 }
 
 void Child::Kill() {

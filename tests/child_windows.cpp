@@ -193,6 +193,8 @@ bool Child::Reap() {
   return true;
 }
 
+void Child::AwaitEnd() { WaitForSingleObject(process_, 2); }
+
 void Child::Kill() {
   TerminateProcess(process_, 1);
   WaitForSingleObject(process_, INFINITE);
