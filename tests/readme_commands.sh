@@ -44,7 +44,9 @@ mapfile -t commands < <(sed -n 's/^    \(\(cmake\|man\|xargs\|printf\|i686-w64-m
   "$source/README.md" "$source/CONTRIBUTING.md")
 [ "${#commands[@]}" -ge 16 ] || { echo "FAIL: only ${#commands[@]} commands found in the README and CONTRIBUTING.md"; exit 1; }
 check "the README has at most 150 lines" test "$(wc -l <"$source/README.md")" -le 150
-run() { cd "${2:-$tree}" && printf 'q\n' | DESTDIR=$staged MANPAGER=cat bash -c "$1" >"$work/out.txt"; }
+# The q comes from a here-string, not a pipe: a command that reads nothing may end before a
+# writer into a pipe has written, which would then die of SIGPIPE and fail the check.
+run() { cd "${2:-$tree}" && DESTDIR=$staged MANPAGER=cat bash -c "$1" >"$work/out.txt" <<<q; }
 for command in "${commands[@]}"; do
   command=${command//\/path\/to\/libVL_OSALib.so/$work/vendor/libVL_OSALib.so}
   arch=x86_64
@@ -110,7 +112,7 @@ configure_says() {  # the message, then cmake's arguments
   local message=$1
   shift
   if (cd "$tree" && cmake "$@") >"$work/configure.log" 2>&1; then echo "configure did not stop"; return 1; fi
-  tr -s ' \n' '  ' <"$work/configure.log" | grep -qF "$message" || { cat "$work/configure.log"; return 1; }
+  tr -s ' \n' '  ' <"$work/configure.log" | grep -F "$message" >/dev/null || { cat "$work/configure.log"; return 1; }
 }
 check "configure stops at a vendor library that is not there, and names it" configure_says \
   "QUILLTERM_VENDOR_LIBRARY names no file: $work/none.so" -S . -B build-none -DQUILLTERM_VENDOR_LIBRARY="$work/none.so"
