@@ -3,9 +3,10 @@
 # written, in order, in a fresh copy of the sources whose path holds a space, as a new user
 # would; then what each should have made. Placeholders stand for files a user brings:
 # /path/to/libVL_OSALib.so is the simulated module built as a shared library with no SONAME,
-# as a vendor may ship it, /path/to/VL_OSALib.h the nine declarations of module/vl_osalib.h
-# written out plainly, /path/to/VL_OSALib.lib the import library of a stand-in DLL built from it, or, in a command
-# for __stdcall, the one that the README's commands make with dlltool from a .def file.
+# as a vendor may ship it; /path/to/VL_OSALib.h the nine declarations of module/vl_osalib.h
+# written out plainly; /path/to/VL_OSALib.lib the import library of a stand-in DLL built from
+# it, or, in a command for __stdcall, the one that the README's commands make with dlltool
+# from a .def file.
 # DESTDIR stages the install, and the removal with it. The test command itself and the
 # benchmark are not run from here. The labels are read from a plain test build configured
 # here: ctest --print-labels in the test command's own build would write that build's test
@@ -67,7 +68,7 @@ for command in "${commands[@]}"; do
       check "configure said that the module is simulated, and the program ran to its termination line" bash -c "cd '$work' &&
         grep -q 'linked with the simulated module' out.txt && grep -qx 'What is your selection? Program Terminating...' out.txt" ;;
     "cmake -P "*)
-      check "the removal left only the folders that the install made; after a real and a staged install, the real one" removal ;;
+      check "the removal left only the folders that the install made, and after an install and a staged one, the first" removal ;;
     "man "*)
       check "the manual page reads without warnings" \
         bash -c "cd '$tree' && [ -z \"\$(man --warnings -l doc/quillterm.1 2>&1 >/dev/null)\" ]" ;;
