@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/fake_vendor.h"
@@ -197,7 +198,8 @@ struct Run {
   std::vector<std::pair<int, int>> met;  // every choice met: the one taken, and how many there were
   Thread threads[1 + kMaxInterrupts] = {{true, false, kNothing}};
   int current = 0, used = 1, interrupts = 0, gaveWay = 0, status = 0;
-  bool inHandler = false, peeking = false;
+  bool inHandler = false, peeking = false, held = false, pending = false;
+  std::size_t cutAt = std::string::npos;  // the output when a second interrupt cut a write short
   platform::InterruptHandler handler = nullptr;
   long steps = 0;
   std::size_t readAt = 0, reads = 0;
@@ -243,6 +245,14 @@ void HandlerThread(int index) {
   SwitchTo(runnable[Choose(count)], true);
 }
 
+// The handler, in place of the main thread, on POSIX terms.
+bool Deliver() {
+  run.inHandler = true;
+  run.handler(SIGINT);
+  run.inHandler = false;
+  return true;
+}
+
 // A point of the current thread, where the run may go on, take an interrupt or (on Windows'
 // terms) hand the turn to another thread; `waiting` is what the thread waits for here. True
 // if a handler ran here in the thread's place (POSIX), which cuts short a call that waits.
@@ -258,7 +268,8 @@ bool Point(Waiting waiting = kNothing, bool shared = false) {
     if (goesOn) options[count++] = kOn;
     for (int i = 0; i < run.used && run.terms == Terms::kWindows; ++i)
       if (i != self && Runnable(i) && ((spare && shared) || !goesOn)) options[count++] = i;
-    if (run.handler != nullptr && run.interrupts < kMaxInterrupts && run.gaveWay == 0) options[count++] = kInterrupt;
+    if (run.handler != nullptr && run.interrupts < kMaxInterrupts && run.gaveWay == 0 && !run.pending)
+      options[count++] = kInterrupt;
     if (count == 0) {
       End(0, waiting == kInput     ? "it waits for input after an interrupt"
              : waiting == kForever ? "it waits for ever, and nothing else can end it"
@@ -268,9 +279,8 @@ bool Point(Waiting waiting = kNothing, bool shared = false) {
     if (choice == kOn) break;
     if (choice == kInterrupt && run.terms == Terms::kPosix) {
       ++run.interrupts;
-      run.inHandler = handled = true;
-      run.handler(SIGINT);
-      run.inHandler = false;
+      handled = !run.held && Deliver();
+      run.pending = run.held;  // and a second one while held is the same signal still pending
     } else if (choice == kInterrupt) {
       ++run.interrupts;
       run.threads[run.used] = {true, false, kNothing};
@@ -317,6 +327,14 @@ void InterruptPoint() {
 
 ClosedStreams PrepareStandardStreams() { return ClosedStreams{}; }
 
+#ifndef _WIN32
+void HoldInterrupts() { run.held = true; }
+void TakeInterrupts() {
+  run.held = false;
+  if (std::exchange(run.pending, false)) Deliver();
+}
+#endif
+
 void InstallInterruptHandler(InterruptHandler handler) {
   Point();
   run.handler = handler;
@@ -338,11 +356,21 @@ long ReadInput(int /*fd*/, void* data, std::size_t size) {
   return static_cast<long>(length);
 }
 
+// A blocked write waits before the reader takes any of it, and on POSIX terms again once it
+// has taken half: a signal then cuts it short with that half written, as the kernel does.
 long WriteOutput(const void* data, std::size_t size) {
   Point();
   errno = run.scenario->session.outputFails ? EPIPE : EINTR;
-  if (run.scenario->session.outputFails || (run.scenario->blocks && Point())) return -1;
-  run.out.append(static_cast<const char*>(data), size);
+  const std::size_t part = run.scenario->blocks && run.terms == Terms::kPosix && size > 1 ? size / 2 : size;
+  auto cut = [](long written) {
+    if (run.interrupts == kMaxInterrupts) run.cutAt = run.out.size();
+    return written;
+  };
+  if (run.scenario->session.outputFails) return -1;
+  if (run.scenario->blocks && Point()) return cut(-1);
+  run.out.append(static_cast<const char*>(data), part);
+  if (part < size && Point()) return cut(static_cast<long>(part));
+  run.out.append(static_cast<const char*>(data) + part, size - part);
   return static_cast<long>(size);
 }
 
@@ -459,6 +487,7 @@ std::string Verdict(const Prediction& p) {
     // A second interrupt ends the program at once, losing nothing printed before it unless
     // it came while that was being written.
     const Moment& second = run.moments[1];
+    if (second.state == kWriting && body.size() > run.cutAt) return "output written after a second interrupt cut it short";
     const std::size_t printed = second.state != kWriting && second.calls > 0 ? p.outAtCall[second.calls - 1] : 0;
     return body.size() >= std::max(second.gone, printed) ? "" : "output printed before a second interrupt lost";
   }
