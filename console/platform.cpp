@@ -11,7 +11,6 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 #endif
 

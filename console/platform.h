@@ -24,7 +24,7 @@ void InstallInterruptHandler(InterruptHandler handler);
 // Around the main thread's vendor calls on POSIX: an interrupt would cut short a system call
 // of the library's (a sleep, a driver's read) and leave that call failed, so it is held back
 // until TakeInterrupts. On Windows the handler has a thread of its own, and these are nothing.
-#ifdef _WIN32
+#if defined(_WIN32) && !defined(QUILLTERM_INTERRUPT_POINTS)
 inline void HoldInterrupts() {}
 inline void TakeInterrupts() {}
 #else
