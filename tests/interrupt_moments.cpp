@@ -5,7 +5,9 @@
 // how the run goes on. For each session every schedule is run in which an interrupt lands
 // at one point, then every one in which a second lands at a later point, on two terms:
 //  - POSIX: the handler runs to completion at that point, in place of the main thread, with
-//    the signal blocked while it runs.
+//    the signal blocked while it runs; where the main thread holds it back (around vendor
+//    calls), it stays pending until taken. A blocked write that a signal cuts short returns
+//    what it had written, if any.
 //  - Windows: each interrupt's handler is a thread of its own, started at that point. The
 //    threads' steps interleave: every order is tried in which a thread that could go on
 //    gives way to another at most kGiveWay times, just before it touches the shared state,
@@ -173,8 +175,8 @@ std::vector<Scenario> Scenarios() {
           {"end of input reported, then final", session(""), true, false},
           {"a read error reported, then final", failing, true, false},
           {"a failed open", refused, true, false},
-          {"a buffer found full inside a readout, then a last line that does not fit", session("1414q", {1e10F}), false,
-           true},
+          {"a buffer found full inside a readout, then a last line that does not fit, every write blocked",
+           session("1414q", {1e10F}), false, true},
           {"every write blocked on a full pipe until it is read", session("4q"), true, true},
           {"output that fails", deaf, true, false}};
 }
