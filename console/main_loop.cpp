@@ -80,8 +80,24 @@ struct Shared {
   // Main thread only. Set once standard output has failed: later output is dropped and
   // the program ends at its next wait for input.
   bool outputFailed = false;
+  bool interruptsHeld = false;  // see VendorCalls
 };
 Shared shared;
+
+// Holds interrupts back while the vendor library is called (see platform::HoldInterrupts)
+// and takes them once it is done, or while output is written in between: a write must stay
+// open to a second interrupt.
+class VendorCalls {
+ public:
+  VendorCalls() {
+    shared.interruptsHeld = true;
+    platform::HoldInterrupts();
+  }
+  ~VendorCalls() {
+    shared.interruptsHeld = false;
+    platform::TakeInterrupts();
+  }
+};
 
 bool Move(int from, int to) { return shared.state.compare_exchange_strong(from, to); }
 
@@ -159,7 +175,9 @@ void Flush() {
   const std::size_t length = shared.outLength.load();
   if (length == 0) return;
   Enter(kWorking, kWriting);
+  if (shared.interruptsHeld) platform::TakeInterrupts();
   const bool written = shared.outputFailed || WriteAll(shared.out, length, true);
+  if (shared.interruptsHeld) platform::HoldInterrupts();
   shared.outLength.store(0);
   Enter(kWriting, kWorking);
   if (!written) shared.outputFailed = true;
@@ -188,10 +206,12 @@ void Print(const char* format, ...) {
 void PrintMenu() { Print("%s", kMenu); }
 
 void ConfigureAnalogInputs(MmpeeaxModule& module) {
+  const VendorCalls calls;
   for (std::uint8_t code : MmpeeaxModule::kAnalogSlotCodes) module.ADCSetAnalogInputRange(code, 8);
 }
 
 void ReadAnalogInputs(MmpeeaxModule& module) {
+  const VendorCalls calls;
   module.ReadAllAnalogInputs();
   const double* v = module.analogValues;
   Print("AIN VALUES: %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f\n", v[0], v[1], v[2], v[3], v[4], v[5],
@@ -207,11 +227,13 @@ void SetAllDirections(MmpeeaxModule& module, std::uint8_t direction) {
 }
 
 void DriveDigitalChannels(MmpeeaxModule& module, std::uint8_t level) {
+  const VendorCalls calls;
   SetAllDirections(module, 0);
   for (int i = 0; i < MmpeeaxModule::kDigitalChannels; ++i) module.DIOSetChannelLevel(DigitalCode(i), level);
 }
 
 void ReadDigitalChannels(MmpeeaxModule& module, std::uint8_t& level) {
+  const VendorCalls calls;
   SetAllDirections(module, 1);
   for (int i = 0; i < MmpeeaxModule::kDigitalChannels; ++i) {
     module.DIOGetChannelLevel(DigitalCode(i), &level);
@@ -301,7 +323,10 @@ int main(int /*argc*/, char** /*argv*/) {
   // Lives as long as the process; the static keeps it reachable rather than leaked. (Set
   // at each entry: the interrupt moments test enters here once a run.)
   static MmpeeaxModule* module;
-  module = new MmpeeaxModule();
+  {
+    const VendorCalls calls;
+    module = new MmpeeaxModule();
+  }
   if (!module->IsConnected()) {
     Print("%s: Failed to connect to VersalogicMMPEEAX Analog Input Module\n", ProgramName);
     Flush();

@@ -78,14 +78,26 @@ ClosedStreams PrepareStandardStreams() {
   return closed;
 }
 
+const int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+sigset_t interruptSignals;
+
 // No SA_RESTART: a second interrupt must make a write blocked on a full pipe return early.
+// Each blocks all three while it runs, so that the handler is never entered twice at once.
 void InstallInterruptHandler(InterruptHandler handler) {
+  sigemptyset(&interruptSignals);
+  for (int signal : kInterrupts) sigaddset(&interruptSignals, signal);
   struct sigaction action {};
   action.sa_handler = handler;
-  sigemptyset(&action.sa_mask);
+  action.sa_mask = interruptSignals;
   action.sa_flags = 0;
-  sigaction(SIGINT, &action, nullptr);
+  for (int signal : kInterrupts) {
+    struct sigaction before {};
+    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
+  }
 }
+
+void HoldInterrupts() { pthread_sigmask(SIG_BLOCK, &interruptSignals, nullptr); }
+void TakeInterrupts() { pthread_sigmask(SIG_UNBLOCK, &interruptSignals, nullptr); }
 
 long ReadInput(int fd, void* data, std::size_t size) { return static_cast<long>(read(fd, data, size)); }
 long WriteOutput(const void* data, std::size_t size) { return static_cast<long>(write(STDOUT_FILENO, data, size)); }

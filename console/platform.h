@@ -16,8 +16,21 @@ struct ClosedStreams {
 // Once, at start: the standard streams made safe to use; see platform.cpp.
 ClosedStreams PrepareStandardStreams();
 
+// Called at Ctrl-C, and on POSIX at SIGTERM and SIGHUP, each taken as an interrupt; one
+// that the program was started with ignored (nohup) stays ignored.
 using InterruptHandler = void (*)(int);
 void InstallInterruptHandler(InterruptHandler handler);
+
+// Around the main thread's vendor calls on POSIX: an interrupt would cut short a system call
+// of the library's (a sleep, a driver's read) and leave that call failed, so it is held back
+// until TakeInterrupts. On Windows the handler has a thread of its own, and these are nothing.
+#if defined(_WIN32) && !defined(QUILLTERM_INTERRUPT_POINTS)
+inline void HoldInterrupts() {}
+inline void TakeInterrupts() {}
+#else
+void HoldInterrupts();
+void TakeInterrupts();
+#endif
 
 // Safe in the interrupt handler from here on. Both return what read and write return:
 // the count, 0 at end of input, or -1 with errno set.

@@ -65,16 +65,18 @@ class Child {
   void Send(const std::string& bytes);
   void CloseInput();
   void CloseOutput();
-  // SIGINT, or Windows' Ctrl-C event. On POSIX it returns once the child has taken the
-  // signal (so that a second one is counted apart); on Windows the child's handler runs on
-  // a thread of its own a moment later.
-  void Interrupt();
+  // SIGINT (or on POSIX another `signal`, by kill's number), or Windows' Ctrl-C event. On
+  // POSIX it returns once the child has taken the signal (so that a second one is counted
+  // apart) or holds it blocked; on Windows the child's handler runs on a thread of its own a
+  // moment later.
+  void Interrupt(int signal = 2);
   // Reads until the output holds `needle` `count` times; false on timeout or end of output.
   bool WaitFor(const std::string& needle, int count = 1, int timeoutMs = 5000);
   bool Exited(int timeoutMs);
   // Whether the child is held in a write to a full pipe that this side has not read, within
-  // the time given: the kernel's word for it on Linux, the pipe's fill on Windows.
-  bool BlockedWriting(int timeoutMs);
+  // the time given: the kernel's word for it on Linux (or for the wait `kernelWait`), the
+  // pipe's fill on Windows.
+  bool BlockedWriting(int timeoutMs, const char* kernelWait = "pipe_write");
   // Closes input, reads all output and reaps: the exit status (128 + signal if killed by
   // one on POSIX), or kKilled if it had to be killed at the deadline.
   int Finish(int timeoutMs = 30000);

@@ -21,7 +21,8 @@ namespace {
   std::vector<char*> argv;
   for (const std::string& arg : launch.argv) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
-  signal(SIGPIPE, SIG_DFL);
+  // As a terminal would start it, whatever this side was started with (nohup, a shell's &).
+  for (int number : {SIGPIPE, SIGINT, SIGTERM, SIGHUP}) signal(number, SIG_DFL);
   execvp(argv[0], argv.data());
   _exit(127);
 }
@@ -105,16 +106,19 @@ void Child::CloseInput() { CloseUnlessShared(input_, output_); }
 void Child::CloseOutput() { CloseUnlessShared(output_, input_); }
 
 // Returns once the child has taken the signal off its pending set, so that a second signal
-// counts as one more rather than merging with the first; on Linux the handler then runs
-// before the child's own code goes on.
-void Child::Interrupt() {
-  kill(pid_, SIGINT);
+// counts as one more rather than merging with the first (on Linux the handler then runs
+// before the child's own code goes on), or holds it pending while it blocks it.
+void Child::Interrupt(int signal) {
+  kill(pid_, signal);
   const std::string status = "/proc/" + std::to_string(pid_) + "/status";
   for (int waited = 0; waited < Scaled(10000); ++waited) {
     std::ifstream in(status);
-    std::string line;
-    while (std::getline(in, line) && line.compare(0, 7, "ShdPnd:") != 0) continue;
-    if (line.empty() || (std::strtoull(line.c_str() + 7, nullptr, 16) & (1ULL << (SIGINT - 1))) == 0) return;
+    unsigned long long pending = 0, held = 0;
+    for (std::string line; std::getline(in, line);) {
+      if (line.compare(0, 7, "ShdPnd:") == 0) pending = std::strtoull(line.c_str() + 7, nullptr, 16);
+      if (line.compare(0, 7, "SigBlk:") == 0) held = std::strtoull(line.c_str() + 7, nullptr, 16);
+    }
+    if ((pending & ~held & (1ULL << (signal - 1))) == 0) return;
     Pause(1);
   }
 }
@@ -161,17 +165,15 @@ void Child::Kill() {
 
 // The kernel names where a sleeping thread waits: "pipe_write", or "anon_pipe_write" on
 // newer kernels. Under valgrind the writing thread is one of several.
-bool Child::BlockedWriting(int timeoutMs) {
+bool Child::BlockedWriting(int timeoutMs, const char* kernelWait) {
   const std::string tasks = "/proc/" + std::to_string(pid_) + "/task/";
-  const std::string pipeWrite = "pipe_write";
   for (int waited = 0; waited < Scaled(timeoutMs); ++waited) {
     bool found = false;
     DIR* folder = opendir(tasks.c_str());
     for (dirent* task = folder != nullptr ? readdir(folder) : nullptr; task != nullptr; task = readdir(folder)) {
       std::ifstream wchan(tasks + task->d_name + "/wchan");
       const std::string where((std::istreambuf_iterator<char>(wchan)), std::istreambuf_iterator<char>());
-      found = found || (where.size() >= pipeWrite.size() &&
-                        where.compare(where.size() - pipeWrite.size(), pipeWrite.size(), pipeWrite) == 0);
+      found = found || where.find(kernelWait) != std::string::npos;
     }
     if (folder != nullptr) closedir(folder);
     if (found) return true;

@@ -157,7 +157,7 @@ void Child::CloseInput() {
 
 void Child::CloseOutput() { Close(output_); }
 
-void Child::Interrupt() { GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0); }
+void Child::Interrupt(int /*signal*/) { GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0); }
 
 bool Child::Pump(int timeoutMs) {
   const DWORD until = GetTickCount() + static_cast<DWORD>(timeoutMs);
@@ -203,7 +203,7 @@ void Child::Kill() {
 
 // A write larger than what the pipe holds waits until the reader has taken it all: more
 // bytes waiting than that means the child is held in the write.
-bool Child::BlockedWriting(int timeoutMs) {
+bool Child::BlockedWriting(int timeoutMs, const char* /*kernelWait*/) {
   for (int waited = 0; waited < Scaled(timeoutMs); ++waited) {
     DWORD waiting = 0;
     if (output_ != nullptr && PeekNamedPipe(output_, nullptr, 0, nullptr, &waiting, nullptr) &&

@@ -31,6 +31,7 @@ T Times(int count, const T& one) {
 const std::vector<std::string> kReadDigital = {"Direction 0 1", "Direction 1 1", "Direction 2 1",
                                                "GetLevel 0",    "GetLevel 1",    "GetLevel 2"};
 const std::vector<std::string> kOutputs = {"Direction 0 0", "Direction 1 0", "Direction 2 0"};
+const std::vector<std::string> kDriveLow = {"Level 0 0", "Level 1 0", "Level 2 0"};
 
 // The calls of start-up, then `more` of them in turn.
 std::vector<std::string> Calls(std::initializer_list<std::vector<std::string>> more = {}) {
@@ -59,6 +60,9 @@ const Platforms kNoResetSocket{"Windows programs read no sockets as standard inp
 const Platforms kTextMode{nullptr, "a convention of Windows' text mode"};
 const Platforms kOwnThread{nullptr, "the handler runs in place of the main thread, which then writes nothing"};
 const Platforms kNoCutWrite{"on Windows an interrupt cuts no write short"};
+const Platforms kNoCutCall{"on Windows an interrupt cuts no call short"};
+// Input through a pipe, `input` sent at once, instead of from a file.
+const char* const kPiped = "<piped>";
 
 // Each row is a test of its own, named after it.
 template <typename Row>
@@ -85,6 +89,9 @@ struct Surroundings {
   std::size_t write = 0;   // natively, a write of exactly this size must be among them
   int interrupts = 0;      // each comes when a write is blocked
   bool smallPipe = false;  // on Windows, an output pipe that holds little, so that a write waits
+  // On POSIX, the kernel wait in which they come instead, and the signal (by kill's number).
+  const char* blockedIn = "pipe_write";
+  int signal = 2;
 };
 
 std::vector<Surroundings> SurroundingsTable() {
@@ -141,6 +148,14 @@ std::vector<Surroundings> SurroundingsTable() {
        Header() + kMenu + kBye, Calls(), kNoCutWrite, "", -1, 0, 1},
       {"interrupted twice while the first write is blocked on a pipe full from the start", "", kFullPipe, "", 0, 2,
        kBye, Calls(), kNoCutWrite, "", -1, 0, 2},
+      // While the first level set of a 2 waits in the kernel: held back until the selection is
+      // done, and then each taken as a first Ctrl-C.
+      {"interrupted while a vendor call waits in the kernel", kPiped, "", "2", 0, 2, Header() + kMenu + kBye,
+       Calls({kOutputs, kDriveLow}), kNoCutCall, "wait=1", -1, 0, 1, false, "poll", 2},
+      {"SIGTERM while a vendor call waits in the kernel", kPiped, "", "2", 0, 2, Header() + kMenu + kBye,
+       Calls({kOutputs, kDriveLow}), kNoCutCall, "wait=1", -1, 0, 1, false, "poll", 15},
+      {"SIGHUP while a vendor call waits in the kernel", kPiped, "", "2", 0, 2, Header() + kMenu + kBye,
+       Calls({kOutputs, kDriveLow}), kNoCutCall, "wait=1", -1, 0, 1, false, "poll", 1},
   };
 }
 
@@ -152,7 +167,7 @@ TEST_P(Hostile, SurroundingsAreHandledAsDocumented) {
   if (c.platforms.Reason() != nullptr) GTEST_SKIP() << c.platforms.Reason();
   FakeRun fake(c.script, false, std::vector<std::string>(static_cast<std::size_t>(c.arguments), "--"));
   fake.InputFromFile(c.input);
-  if (!c.stdinPath.empty()) fake.launch.stdinPath = c.stdinPath;
+  if (!c.stdinPath.empty()) fake.launch.stdinPath = c.stdinPath == kPiped ? "" : c.stdinPath;
   if (c.stdinPath == kResetSocket) {  // as cat shows, it fails one read and ends the next
     Launch cat{{"sh", "-c", "cat; echo $?; cat; echo $?"}, {}, kResetSocket, "", false};
     std::string out;
@@ -162,9 +177,10 @@ TEST_P(Hostile, SurroundingsAreHandledAsDocumented) {
   fake.launch.stdoutPath = c.stdoutPath.empty() && !target.windows ? kPackets : c.stdoutPath;
   fake.launch.smallPipe = c.smallPipe;
   Child child(fake.launch);
+  if (c.stdinPath == kPiped) child.Send(c.input);
   for (int i = 0; i < c.interrupts; ++i) {  // blocked (again): reading its output would let the write go on
-    ASSERT_TRUE(child.BlockedWriting(10000));
-    child.Interrupt();
+    ASSERT_TRUE(child.BlockedWriting(10000, c.blockedIn));
+    child.Interrupt(c.signal);
   }
   if (target.windows && c.interrupts > 0) Pause(Scaled(1000));  // the handler's thread, a moment later
   EXPECT_EQ(child.Finish(), c.status);
@@ -188,7 +204,7 @@ TEST(Hostile, AReaderThatGoesAwayEndsTheProgramAfterTheCommandWithStatusOne) {
   child.CloseOutput();
   child.Send("2");
   EXPECT_EQ(child.Finish(), 1);
-  EXPECT_THAT(fake.Calls(), ElementsAreArray(Calls({kOutputs, {"Level 0 0", "Level 1 0", "Level 2 0"}})));
+  EXPECT_THAT(fake.Calls(), ElementsAreArray(Calls({kOutputs, kDriveLow})));
 }
 
 // At a terminal: a pseudo-terminal, which echoes what is typed; or the Windows console,

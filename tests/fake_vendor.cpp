@@ -1,5 +1,10 @@
 #include "tests/fake_vendor.h"
 
+#ifndef _WIN32
+#include <poll.h>
+#endif
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -50,6 +55,7 @@ void LoadFromEnvironment() {
     if (is("adc=")) script.adcType = std::atoi(value);
     if (is("readings=")) script.readings = List<float>(value);
     if (is("levels=")) script.levels = List<int>(value);
+    if (is("wait=")) script.wait = std::atoi(value) != 0;
     if (is("version=")) {
       std::vector<int> parts = List<int>(value);
       for (std::size_t i = 0; i < 3 && i < parts.size(); ++i) script.version[i] = static_cast<unsigned char>(parts[i]);
@@ -126,6 +132,11 @@ int VSL_CALL VSL_DIOSetChannelDirection(unsigned char channel, unsigned char dir
 }
 
 int VSL_CALL VSL_DIOSetChannelLevel(unsigned char channel, unsigned char level) {
+#ifndef _WIN32
+  pollfd input{0, POLLIN, 0};
+  if (script.wait && poll(&input, 1, -1) < 0 && errno == EINTR)
+    return Record(0, "Level %u %u cut short", channel, level);
+#endif
   return Record(0, "Level %u %u", channel, level);
 }
 

@@ -14,10 +14,14 @@ struct Script {
   int adcType = 2;
   std::vector<float> readings;  // handed out in turn, round and round; none reads 0
   std::vector<int> levels;      // likewise for level reads
+  // POSIX: each level set first waits in the kernel, as a driver's call may wait for its
+  // device, until standard input can be read or has ended; logged "cut short" if a signal
+  // cut that wait short.
+  bool wait = false;
 };
 
 // Set by unit tests directly, which read `calls`; a program linked with the fake reads it from QUILLTERM_FAKE
-// ("open=1 version=1.2.3 adc=2 readings=1.5,-2 levels=0,1") and appends each
+// ("open=1 version=1.2.3 adc=2 readings=1.5,-2 levels=0,1 wait=1") and appends each
 // call as a line to the file named by QUILLTERM_FAKE_LOG.
 extern Script script;
 extern std::vector<std::string> calls;

@@ -5,7 +5,9 @@
 // how the run goes on. For each session every schedule is run in which an interrupt lands
 // at one point, then every one in which a second lands at a later point, on two terms:
 //  - POSIX: the handler runs to completion at that point, in place of the main thread, with
-//    the signal blocked while it runs.
+//    the signal blocked while it runs; where the main thread holds it back (around vendor
+//    calls), it stays pending until taken. A blocked write that a signal cuts short returns
+//    what it had written, if any.
 //  - Windows: each interrupt's handler is a thread of its own, started at that point. The
 //    threads' steps interleave: every order is tried in which a thread that could go on
 //    gives way to another at most kGiveWay times, just before it touches the shared state,
@@ -22,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/fake_vendor.h"
@@ -172,8 +175,8 @@ std::vector<Scenario> Scenarios() {
           {"end of input reported, then final", session(""), true, false},
           {"a read error reported, then final", failing, true, false},
           {"a failed open", refused, true, false},
-          {"a buffer found full inside a readout, then a last line that does not fit", session("1414q", {1e10F}), false,
-           false},
+          {"a buffer found full inside a readout, then a last line that does not fit, every write blocked",
+           session("1414q", {1e10F}), false, true},
           {"every write blocked on a full pipe until it is read", session("4q"), true, true},
           {"output that fails", deaf, true, false}};
 }
@@ -197,7 +200,8 @@ struct Run {
   std::vector<std::pair<int, int>> met;  // every choice met: the one taken, and how many there were
   Thread threads[1 + kMaxInterrupts] = {{true, false, kNothing}};
   int current = 0, used = 1, interrupts = 0, gaveWay = 0, status = 0;
-  bool inHandler = false, peeking = false;
+  bool inHandler = false, peeking = false, held = false, pending = false;
+  std::size_t cutAt = std::string::npos;  // the output when a second interrupt cut a write short
   platform::InterruptHandler handler = nullptr;
   long steps = 0;
   std::size_t readAt = 0, reads = 0;
@@ -243,6 +247,14 @@ void HandlerThread(int index) {
   SwitchTo(runnable[Choose(count)], true);
 }
 
+// The handler, in place of the main thread, on POSIX terms.
+bool Deliver() {
+  run.inHandler = true;
+  run.handler(SIGINT);
+  run.inHandler = false;
+  return true;
+}
+
 // A point of the current thread, where the run may go on, take an interrupt or (on Windows'
 // terms) hand the turn to another thread; `waiting` is what the thread waits for here. True
 // if a handler ran here in the thread's place (POSIX), which cuts short a call that waits.
@@ -258,7 +270,8 @@ bool Point(Waiting waiting = kNothing, bool shared = false) {
     if (goesOn) options[count++] = kOn;
     for (int i = 0; i < run.used && run.terms == Terms::kWindows; ++i)
       if (i != self && Runnable(i) && ((spare && shared) || !goesOn)) options[count++] = i;
-    if (run.handler != nullptr && run.interrupts < kMaxInterrupts && run.gaveWay == 0) options[count++] = kInterrupt;
+    if (run.handler != nullptr && run.interrupts < kMaxInterrupts && run.gaveWay == 0 && !run.pending)
+      options[count++] = kInterrupt;
     if (count == 0) {
       End(0, waiting == kInput     ? "it waits for input after an interrupt"
              : waiting == kForever ? "it waits for ever, and nothing else can end it"
@@ -268,9 +281,8 @@ bool Point(Waiting waiting = kNothing, bool shared = false) {
     if (choice == kOn) break;
     if (choice == kInterrupt && run.terms == Terms::kPosix) {
       ++run.interrupts;
-      run.inHandler = handled = true;
-      run.handler(SIGINT);
-      run.inHandler = false;
+      handled = !run.held && Deliver();
+      run.pending = run.held;  // and a second one while held is the same signal still pending
     } else if (choice == kInterrupt) {
       ++run.interrupts;
       run.threads[run.used] = {true, false, kNothing};
@@ -317,6 +329,13 @@ void InterruptPoint() {
 
 ClosedStreams PrepareStandardStreams() { return ClosedStreams{}; }
 
+// Held back, a signal is pending until taken; only on POSIX terms does it come while held.
+void HoldInterrupts() { run.held = true; }
+void TakeInterrupts() {
+  run.held = false;
+  if (std::exchange(run.pending, false)) Deliver();
+}
+
 void InstallInterruptHandler(InterruptHandler handler) {
   Point();
   run.handler = handler;
@@ -338,11 +357,27 @@ long ReadInput(int /*fd*/, void* data, std::size_t size) {
   return static_cast<long>(length);
 }
 
+// A blocked write waits before the reader takes any of it, and on POSIX terms again once it
+// has taken half: a signal then cuts it short with that half written, as the kernel does.
 long WriteOutput(const void* data, std::size_t size) {
   Point();
   errno = run.scenario->session.outputFails ? EPIPE : EINTR;
-  if (run.scenario->session.outputFails || (run.scenario->blocks && Point())) return -1;
-  run.out.append(static_cast<const char*>(data), size);
+  const std::size_t part = run.scenario->blocks && run.terms == Terms::kPosix && size > 1 ? size / 2 : size;
+  auto blocked = [] {  // true if a signal cut the write short here
+    const int before = run.interrupts;
+    const bool cutShort = Point();
+    run.peeking = true;
+    if (run.terms == Terms::kPosix && before < kMaxInterrupts && run.interrupts == kMaxInterrupts &&
+        shared.state.load() == kWriting)
+      run.cutAt = run.out.size();
+    run.peeking = false;
+    return cutShort;
+  };
+  if (run.scenario->session.outputFails) return -1;
+  if (run.scenario->blocks && blocked()) return -1;
+  run.out.append(static_cast<const char*>(data), part);
+  if (part < size && blocked()) return static_cast<long>(part);
+  run.out.append(static_cast<const char*>(data) + part, size - part);
   return static_cast<long>(size);
 }
 
@@ -459,6 +494,7 @@ std::string Verdict(const Prediction& p) {
     // A second interrupt ends the program at once, losing nothing printed before it unless
     // it came while that was being written.
     const Moment& second = run.moments[1];
+    if (body.size() > run.cutAt) return "output written after a second interrupt came while a write was blocked";
     const std::size_t printed = second.state != kWriting && second.calls > 0 ? p.outAtCall[second.calls - 1] : 0;
     return body.size() >= std::max(second.gone, printed) ? "" : "output printed before a second interrupt lost";
   }
