@@ -20,13 +20,10 @@ using InterruptHandler = void (*)(int);
 void InstallInterruptHandler(InterruptHandler handler);
 
 // Safe in the interrupt handler from here on. Both return what read and write return:
-// the count, 0 at end of input, or -1 with errno set.
+// the count, 0 at end of input, or -1 with errno set (EINTR where an interrupt cut the
+// call short, its handler perhaps still to come).
 long ReadInput(int fd, void* data, std::size_t size);
 long WriteOutput(const void* data, std::size_t size);
-// After a failed read: lets an interrupt that ended the read be counted first.
-void AwaitInterruptAfterFailedRead();
-// Before the main thread ends the process after an interrupt.
-void SettleAfterInterrupt();
 [[noreturn]] void Park();
 [[noreturn]] void Exit(int status);
 

@@ -107,16 +107,17 @@ void Child::CloseOutput() { CloseUnlessShared(output_, input_); }
 // Returns once the child has taken the signal off its pending set, so that a second signal
 // counts as one more rather than merging with the first; on Linux the handler then runs
 // before the child's own code goes on.
-void Child::Interrupt() {
-  kill(pid_, SIGINT);
+bool Child::Interrupt(int signal) {
+  kill(pid_, signal);
   const std::string status = "/proc/" + std::to_string(pid_) + "/status";
   for (int waited = 0; waited < Scaled(10000); ++waited) {
     std::ifstream in(status);
     std::string line;
     while (std::getline(in, line) && line.compare(0, 7, "ShdPnd:") != 0) continue;
-    if (line.empty() || (std::strtoull(line.c_str() + 7, nullptr, 16) & (1ULL << (SIGINT - 1))) == 0) return;
+    if (line.empty() || (std::strtoull(line.c_str() + 7, nullptr, 16) & (1ULL << (signal - 1))) == 0) return true;
     Pause(1);
   }
+  return true;
 }
 
 bool Child::Pump(int timeoutMs) {
