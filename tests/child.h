@@ -68,10 +68,9 @@ class Child {
   void Send(const std::string& bytes);
   void CloseInput();
   void CloseOutput();
-  // The signal, or Windows' Ctrl-C event (Ctrl-Break's for kCtrlBreak); false if it cannot
-  // be sent. On POSIX it returns once the child has taken the signal (so that a second one
-  // is counted apart); on Windows the child's handler runs on a thread of its own a moment
-  // later.
+  // The signal, or Windows' Ctrl-C event (Ctrl-Break's for kCtrlBreak); false if unsent. On
+  // POSIX it returns once the child has taken the signal (so that a second one is counted
+  // apart); on Windows the child's handler runs on a thread of its own a moment later.
   bool Interrupt(int signal = SIGINT);
   // Reads until the output holds `needle` `count` times; false on timeout or end of output.
   bool WaitFor(const std::string& needle, int count = 1, int timeoutMs = 5000);
