@@ -19,7 +19,7 @@ namespace platform {
 #ifdef _WIN32
 
 ClosedStreams PrepareStandardStreams() {
-  _setmode(0, _O_TEXT);  // a console line ends in CR LF; text mode hands over LF alone
+  _setmode(0, _O_TEXT);  // redirected input: CR LF comes as LF alone (a console's: ReadInput)
   _setmode(1, _O_TEXT);
   return ClosedStreams{};
 }
