@@ -133,9 +133,7 @@ bool WriteAll(const char* data, std::size_t size, bool stopOnSecondInterrupt) {
 // nothing. True if one came in before, which makes the exit status 2.
 bool Commit() {
   Enter(kWorking, kTerminating);
-  if (shared.interrupts.load() == 0) return false;
-  platform::SettleAfterInterrupt();
-  return true;
+  return shared.interrupts.load() > 0;
 }
 
 // Once committed; the interrupt handler takes its own path to Terminate.
@@ -266,7 +264,6 @@ struct Input {
     } while (got < 0 && errno == EINTR);
     Enter(kWaiting, kWorking);
     if (got <= 0) {
-      platform::AwaitInterruptAfterFailedRead();
       HonourInterrupt();
       return got == 0 ? kEndOfInput : kReadError;
     }

@@ -19,20 +19,23 @@ namespace platform {
 #ifdef _WIN32
 
 ClosedStreams PrepareStandardStreams() {
-  _setmode(0, _O_TEXT);  // a console line ends in CR LF; text mode hands over LF alone
+  _setmode(0, _O_TEXT);  // redirected input: CR LF comes as LF alone (a console's: ReadInput)
   _setmode(1, _O_TEXT);
   return ClosedStreams{};
 }
 
-// The console calls this on a thread of its own at each Ctrl-C. It stays in place, where
-// signal()'s runtime would set the action back to the default before each call: a second
-// Ctrl-C that came before the handler set itself again would meet the default, which ends
-// the process at once, with no last line and perhaps a selection half done.
+// The console calls this on a thread of its own at each Ctrl-C, at Ctrl-Break and when its
+// window is closed; each is taken as an interrupt. It stays in place, where signal()'s
+// runtime would set the action back to the default before each call: a second Ctrl-C that
+// came before the handler set itself again would meet the default, which ends the process
+// at once, with no last line and perhaps a selection half done. It never returns: Windows
+// ends a process soon after its close handler returns, and the main thread ends it once
+// its selection is done; so no handler's thread is winding down as the process ends.
 InterruptHandler interruptHandler = nullptr;
 BOOL WINAPI OnConsoleControl(DWORD event) {
-  if (event != CTRL_C_EVENT) return FALSE;
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
   interruptHandler(SIGINT);
-  return TRUE;
+  Park();
 }
 
 void InstallInterruptHandler(InterruptHandler handler) {
@@ -40,18 +43,35 @@ void InstallInterruptHandler(InterruptHandler handler) {
   (void)SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
-long ReadInput(int fd, void* data, std::size_t size) { return _read(fd, data, static_cast<unsigned>(size)); }
-long WriteOutput(const void* data, std::size_t size) { return _write(1, data, static_cast<unsigned>(size)); }
-
-// Ctrl-C at a console also ends the read in progress, and the handler, on a thread of its
-// own, may not have been called yet: give it a moment before taking the read as failed.
-void AwaitInterruptAfterFailedRead() {
-  if (_isatty(0)) Sleep(50);
+// Ctrl-C or Ctrl-Break pressed at a console ends the line read in progress there, and
+// ReadFile, so _read, reports that as end of input; the handler's thread comes later, or
+// never where Ctrl-C is ignored. The console's own read tells it apart, as a read cut short
+// (EINTR), and the main loop reads again. What text mode did is done here: the console's
+// CR LF comes as one LF (a line longer than the buffer may leave the CR at the end of one
+// read, the LF for the next), and a line is cut at a Ctrl-Z, which at its start is end of
+// input. Redirected input is read as ever.
+long ReadInput(int fd, void* data, std::size_t size) {
+  const HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  DWORD mode = 0;
+  if (!GetConsoleMode(console, &mode)) return _read(fd, data, static_cast<unsigned>(size));
+  char* const text = static_cast<char*>(data);
+  DWORD got = MAXDWORD;  // no read gives this; one that Ctrl-C ends gives 0
+  SetLastError(ERROR_SUCCESS);
+  if (!ReadConsoleA(console, text, static_cast<DWORD>(size), &got, nullptr) || got > size) {
+    errno = EIO;
+    return -1;
+  }
+  if (got == 0 && GetLastError() == ERROR_OPERATION_ABORTED) {
+    errno = EINTR;
+    return -1;
+  }
+  long kept = 0;
+  for (DWORD i = 0; i < got && text[i] != '\x1a'; ++i)
+    if (text[i] != '\r' || (i + 1 < got && text[i + 1] != '\n')) text[kept++] = text[i];
+  return kept;
 }
 
-// The runtime's interrupt thread may still be winding down; a process ended under it has
-// been seen (under wine) to die by a kill instead of exiting with its status.
-void SettleAfterInterrupt() { Sleep(20); }
+long WriteOutput(const void* data, std::size_t size) { return _write(1, data, static_cast<unsigned>(size)); }
 
 void Park() {
   for (;;) Sleep(INFINITE);
@@ -101,8 +121,6 @@ void TakeInterrupts() { pthread_sigmask(SIG_UNBLOCK, &interruptSignals, nullptr)
 
 long ReadInput(int fd, void* data, std::size_t size) { return static_cast<long>(read(fd, data, size)); }
 long WriteOutput(const void* data, std::size_t size) { return static_cast<long>(write(STDOUT_FILENO, data, size)); }
-void AwaitInterruptAfterFailedRead() {}
-void SettleAfterInterrupt() {}
 
 void Park() {
   for (;;) pause();

@@ -16,8 +16,9 @@ struct ClosedStreams {
 // Once, at start: the standard streams made safe to use; see platform.cpp.
 ClosedStreams PrepareStandardStreams();
 
-// Called at Ctrl-C, and on POSIX at SIGTERM and SIGHUP, each taken as an interrupt; one
-// that the program was started with ignored (nohup) stays ignored.
+// Called at Ctrl-C, and at what else ends a session: SIGTERM and SIGHUP on POSIX (one that
+// the program was started with ignored, as by nohup, stays ignored), Ctrl-Break and the
+// console's closing on Windows; each is taken as an interrupt.
 using InterruptHandler = void (*)(int);
 void InstallInterruptHandler(InterruptHandler handler);
 
@@ -33,13 +34,10 @@ void TakeInterrupts();
 #endif
 
 // Safe in the interrupt handler from here on. Both return what read and write return:
-// the count, 0 at end of input, or -1 with errno set.
+// the count, 0 at end of input, or -1 with errno set (EINTR where an interrupt cut the
+// call short, its handler perhaps still to come).
 long ReadInput(int fd, void* data, std::size_t size);
 long WriteOutput(const void* data, std::size_t size);
-// After a failed read: lets an interrupt that ended the read be counted first.
-void AwaitInterruptAfterFailedRead();
-// Before the main thread ends the process after an interrupt.
-void SettleAfterInterrupt();
 [[noreturn]] void Park();
 [[noreturn]] void Exit(int status);
 

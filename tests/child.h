@@ -10,6 +10,7 @@
 #endif
 
 #include <chrono>
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,8 @@ const char* const kNullDevice = "NUL";
 #else
 const char* const kNullDevice = "/dev/null";
 #endif
+// Windows' Ctrl-Break, as its runtime numbers it (SIGBREAK); POSIX has none.
+const int kCtrlBreak = 21;
 // How many bytes of the child's output its pipe holds before a write blocks.
 extern const std::size_t kPipeCapacity;
 // What Finish returns for a child that had to be killed at the deadline: no exit status
@@ -65,11 +68,11 @@ class Child {
   void Send(const std::string& bytes);
   void CloseInput();
   void CloseOutput();
-  // SIGINT (or on POSIX another `signal`, by kill's number), or Windows' Ctrl-C event. On
-  // POSIX it returns once the child has taken the signal (so that a second one is counted
-  // apart) or holds it blocked; on Windows the child's handler runs on a thread of its own a
-  // moment later.
-  void Interrupt(int signal = 2);
+  // The signal (SIGINT, or on POSIX another by kill's number), or Windows' Ctrl-C event
+  // (Ctrl-Break's for kCtrlBreak); false if unsent. On POSIX it returns once the child has
+  // taken the signal (so that a second one is counted apart) or holds it blocked; on Windows
+  // the child's handler runs on a thread of its own a moment later.
+  bool Interrupt(int signal = SIGINT);
   // Reads until the output holds `needle` `count` times; false on timeout or end of output.
   bool WaitFor(const std::string& needle, int count = 1, int timeoutMs = 5000);
   bool Exited(int timeoutMs);

@@ -108,7 +108,7 @@ void Child::CloseOutput() { CloseUnlessShared(output_, input_); }
 // Returns once the child has taken the signal off its pending set, so that a second signal
 // counts as one more rather than merging with the first (on Linux the handler then runs
 // before the child's own code goes on), or holds it pending while it blocks it.
-void Child::Interrupt(int signal) {
+bool Child::Interrupt(int signal) {
   kill(pid_, signal);
   const std::string status = "/proc/" + std::to_string(pid_) + "/status";
   for (int waited = 0; waited < Scaled(10000); ++waited) {
@@ -118,9 +118,10 @@ void Child::Interrupt(int signal) {
       if (line.compare(0, 7, "ShdPnd:") == 0) pending = std::strtoull(line.c_str() + 7, nullptr, 16);
       if (line.compare(0, 7, "SigBlk:") == 0) held = std::strtoull(line.c_str() + 7, nullptr, 16);
     }
-    if ((pending & ~held & (1ULL << (signal - 1))) == 0) return;
+    if ((pending & ~held & (1ULL << (signal - 1))) == 0) return true;
     Pause(1);
   }
+  return true;
 }
 
 bool Child::Pump(int timeoutMs) {

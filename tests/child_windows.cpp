@@ -10,7 +10,7 @@ namespace {
 
 SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
 
-BOOL WINAPI IgnoreCtrlC(DWORD event) { return event == CTRL_C_EVENT ? TRUE : FALSE; }
+BOOL WINAPI IgnoreCtrlC(DWORD event) { return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE; }
 
 // Ctrl-C is an event for every process at a console, so the children are started at a
 // console that this process has to itself: one shared with whatever started it (ctest)
@@ -157,7 +157,9 @@ void Child::CloseInput() {
 
 void Child::CloseOutput() { Close(output_); }
 
-void Child::Interrupt(int /*signal*/) { GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0); }
+bool Child::Interrupt(int signal) {
+  return GenerateConsoleCtrlEvent(signal == kCtrlBreak ? CTRL_BREAK_EVENT : CTRL_C_EVENT, 0) != FALSE;
+}
 
 bool Child::Pump(int timeoutMs) {
   const DWORD until = GetTickCount() + static_cast<DWORD>(timeoutMs);

@@ -13,6 +13,9 @@
 //    gives way to another at most kGiveWay times, just before it touches the shared state,
 //    and the second interrupt comes before any has. A thread that has to wait gives way
 //    freely: for input (none comes after an interrupt: the user waits), or for ever.
+//  - a real Windows console's: as Windows', but the first interrupt ends a read that waits;
+//    its handler's thread starts at one later point of the main thread, up to and at its
+//    next wait, or never (Ctrl-C ignored: the program must go on waiting, printing nothing).
 // Each outcome is held to the model of the dialogue. Nothing is timed: the same runs, in the
 // same order, everywhere. A Windows build tries the Windows terms alone.
 #include <algorithm>
@@ -147,7 +150,7 @@ void Arrived(int index) {
 }
 #endif
 
-enum class Terms { kPosix, kWindows };
+enum class Terms { kPosix, kWindows, kConsole };
 enum Waiting { kNothing, kInput, kForever };  // what keeps a thread from going on
 
 struct Scenario {
@@ -181,7 +184,8 @@ std::vector<Scenario> Scenarios() {
           {"output that fails", deaf, true, false}};
 }
 
-// Where the run stood when a handler first touched the shared state: its interrupt counts.
+// Where the run stood when a handler first touched the shared state, or where an interrupt
+// ended a read at a console: its interrupt counts.
 struct Moment {
   std::size_t reads, calls, gone;
   int state;
@@ -201,6 +205,7 @@ struct Run {
   Thread threads[1 + kMaxInterrupts] = {{true, false, kNothing}};
   int current = 0, used = 1, interrupts = 0, gaveWay = 0, status = 0;
   bool inHandler = false, peeking = false, held = false, pending = false;
+  bool deferred = false, ignored = false;  // a console's first interrupt: its handler yet to start; never
   std::size_t cutAt = std::string::npos;  // the output when a second interrupt cut a write short
   platform::InterruptHandler handler = nullptr;
   long steps = 0;
@@ -264,14 +269,17 @@ bool Point(Waiting waiting = kNothing, bool shared = false) {
   const int self = run.current;
   run.threads[self].waiting = waiting;
   for (bool handled = false;;) {
-    const int kOn = -1, kInterrupt = -2;
-    int options[2 + kMaxInterrupts], count = 0;
+    const int kOn = -1, kInterrupt = -2, kStart = -3, kIgnored = -4;
+    int options[4 + kMaxInterrupts], count = 0;
     const bool goesOn = Runnable(self), spare = run.gaveWay < kGiveWay;
     if (goesOn) options[count++] = kOn;
-    for (int i = 0; i < run.used && run.terms == Terms::kWindows; ++i)
+    for (int i = 0; i < run.used && run.terms != Terms::kPosix; ++i)
       if (i != self && Runnable(i) && ((spare && shared) || !goesOn)) options[count++] = i;
-    if (run.handler != nullptr && run.interrupts < kMaxInterrupts && run.gaveWay == 0 && !run.pending)
+    if (run.handler != nullptr && run.interrupts < kMaxInterrupts && run.gaveWay == 0 && !run.pending &&
+        (run.terms != Terms::kConsole || run.interrupts > 0 || waiting == kInput))
       options[count++] = kInterrupt;
+    if (run.deferred && self == 0) options[count++] = kStart;
+    if (run.deferred && waiting == kInput && run.interrupts == 1) options[count++] = kIgnored;
     if (count == 0) {
       End(0, waiting == kInput     ? "it waits for input after an interrupt"
              : waiting == kForever ? "it waits for ever, and nothing else can end it"
@@ -279,13 +287,22 @@ bool Point(Waiting waiting = kNothing, bool shared = false) {
     }
     const int choice = options[Choose(count)];
     if (choice == kOn) break;
-    if (choice == kInterrupt && run.terms == Terms::kPosix) {
-      ++run.interrupts;
+    if (choice == kIgnored) {
+      run.ignored = true;
+      const bool quiet = run.out.size() == run.moments[0].gone && fake::calls.size() == run.moments[0].calls;
+      End(0, quiet ? nullptr : "output or calls, Ctrl-C ignored");
+    }
+    run.interrupts += choice == kInterrupt ? 1 : 0;
+    if (choice == kInterrupt && run.terms == Terms::kConsole && run.interrupts == 1) {  // the read ends
+      run.deferred = handled = run.peeking = true;                                      // and it counts here
+      run.moments.push_back({run.reads, fake::calls.size(), run.out.size(), ::shared.state.load()});
+      run.peeking = false;
+    } else if (choice == kInterrupt && run.terms == Terms::kPosix) {
       handled = !run.held && Deliver();
       run.pending = run.held;  // and a second one while held is the same signal still pending
-    } else if (choice == kInterrupt) {
-      ++run.interrupts;
-      run.threads[run.used] = {true, false, kNothing};
+    } else if (choice == kInterrupt || choice == kStart) {
+      run.deferred = run.deferred && choice != kStart;
+      run.threads[run.used] = {true, choice == kStart, kNothing};
       Prepare(run.used, HandlerThread);
       SwitchTo(run.used++);
     } else {
@@ -381,9 +398,6 @@ long WriteOutput(const void* data, std::size_t size) {
   return static_cast<long>(size);
 }
 
-void AwaitInterruptAfterFailedRead() { Point(); }
-void SettleAfterInterrupt() { Point(); }
-
 void Park() {
   Point(kForever);
   End(0, "a parked thread went on");
@@ -469,7 +483,7 @@ std::vector<Ending> EndingsAfterOne(const Prediction& p, const Moment& m) {
 std::string Verdict(const Prediction& p) {
   const std::vector<std::string>& calls = fake::calls;
   const bool written = !run.scenario->session.outputFails;
-  if (!run.failure.empty()) return run.failure;
+  if (!run.failure.empty() || run.ignored) return run.failure;
   if (!written && !run.out.empty()) return "output where none can be written";
   // No interrupt, or one that came once the program had set out to end: as if none came,
   // but for the status, which it may still make 2.
@@ -502,8 +516,13 @@ std::string Verdict(const Prediction& p) {
 }
 
 struct Tally {
-  long runs[1 + kMaxInterrupts] = {}, points = 0, failed = 0;
+  long runs[1 + kMaxInterrupts] = {}, points = 0, failed = 0, ignored = 0;
 };
+
+char windowsTerms[64];
+const char* const kTerms[] = {"POSIX terms", windowsTerms,
+                              "a console's terms (the first ends a read; its handler starts at a later point of the "
+                              "main thread, up to and at its next wait, or never)"};
 
 void Enumerate(const Scenario& scenario, Terms terms, Tally& tally) {
   const Prediction p = Predict(scenario.session, {false, false, scenario.keys ? std::size_t{1} : 256});
@@ -512,13 +531,14 @@ void Enumerate(const Scenario& scenario, Terms terms, Tally& tally) {
     RunOnce(scenario, terms, schedule);
     tally.points += schedule.empty() ? run.steps : 0;
     ++tally.runs[run.interrupts];
+    tally.ignored += run.ignored ? 1 : 0;
     const std::string verdict = Verdict(p);
     if (verdict.empty() || ++tally.failed > 3) continue;
     std::string choices;
     for (const auto& choice : run.met) choices += static_cast<char>('0' + choice.first);
-    std::printf("FAIL: %s, %s terms: %s (status %d, %zu calls, %zu bytes out; choices %s)\n", scenario.name,
-                terms == Terms::kPosix ? "POSIX" : "Windows", verdict.c_str(), run.status, fake::calls.size(),
-                run.out.size(), choices.c_str());
+    std::printf("FAIL: %s, %s: %s (status %d, %zu calls, %zu bytes out; choices %s)\n", scenario.name,
+                kTerms[static_cast<int>(terms)], verdict.c_str(), run.status, fake::calls.size(), run.out.size(),
+                choices.c_str());
     for (const Moment& m : run.moments)
       std::printf("  an interrupt counted after %zu reads, %zu calls, %zu bytes out, in state %d\n", m.reads, m.calls,
                   m.gone, m.state);
@@ -530,20 +550,18 @@ void Enumerate(const Scenario& scenario, Terms terms, Tally& tally) {
 int main() {
   const auto start = std::chrono::steady_clock::now();
   const std::vector<Scenario> scenarios = Scenarios();
-  Tally tallies[2];
-  for (const Scenario& scenario : scenarios) {
-    if (kBothTerms) Enumerate(scenario, Terms::kPosix, tallies[0]);
-    Enumerate(scenario, Terms::kWindows, tallies[1]);
-  }
-  char windows[96];
-  std::snprintf(windows, sizeof windows, "Windows terms (giving way at most %d times)", kGiveWay);
-  for (int t = kBothTerms ? 0 : 1; t < 2; ++t) {
+  std::snprintf(windowsTerms, sizeof windowsTerms, "Windows terms (giving way at most %d times)", kGiveWay);
+  Tally tallies[3];
+  for (const Scenario& scenario : scenarios)
+    for (int t = kBothTerms ? 0 : 1; t < 3; ++t) Enumerate(scenario, static_cast<Terms>(t), tallies[t]);
+  for (int t = kBothTerms ? 0 : 1; t < 3; ++t) {
     std::printf(
-        "interrupt moments, %s: %zu sessions, %ld points; %ld runs with one interrupt, %ld with two; %ld failed\n",
-        t == 0 ? "POSIX terms" : windows, scenarios.size(), tallies[t].points, tallies[t].runs[1], tallies[t].runs[2],
+        "interrupt moments, %s: %zu sessions, %ld points; %ld runs with one interrupt (%ld ignored), %ld with two; "
+        "%ld failed\n",
+        kTerms[t], scenarios.size(), tallies[t].points, tallies[t].runs[1], tallies[t].ignored, tallies[t].runs[2],
         tallies[t].failed);
   }
   std::printf("interrupt moments: %.1f s\n",
               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-  return tallies[0].failed + tallies[1].failed == 0 ? 0 : 1;
+  return tallies[0].failed + tallies[1].failed + tallies[2].failed == 0 ? 0 : 1;
 }
