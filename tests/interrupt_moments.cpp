@@ -206,7 +206,7 @@ struct Run {
   int current = 0, used = 1, interrupts = 0, gaveWay = 0, status = 0;
   bool inHandler = false, peeking = false, held = false, pending = false;
   bool deferred = false, ignored = false;  // a console's first interrupt: its handler yet to start; never
-  std::size_t cutAt = std::string::npos;  // the output when a second interrupt cut a write short
+  std::size_t cutAt = std::string::npos;   // the output when a second interrupt cut a write short
   platform::InterruptHandler handler = nullptr;
   long steps = 0;
   std::size_t readAt = 0, reads = 0;
