@@ -12,7 +12,7 @@
 
 #include "console/dialogue.h"
 #include "module/mmpeeax_module.h"
-#include "tests/fake_vendor.h"
+#include "tests/support/fake_vendor.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/child.h"
+#include "tests/support/child.h"
 
 #include <algorithm>
 #include <cstdio>

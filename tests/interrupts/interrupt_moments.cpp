@@ -33,8 +33,8 @@
 // The program's dialogue, built with the interrupt points and a small output buffer.
 #include "console/dialogue.h"
 #include "console/platform.h"
-#include "tests/fake_vendor.h"
-#include "tests/model.h"
+#include "tests/support/fake_vendor.h"
+#include "tests/support/model.h"
 
 #ifdef _WIN32
 #ifndef NOMINMAX

@@ -12,7 +12,7 @@
 # here: ctest --print-labels in the test command's own build would write that build's test
 # log while its tests run, and lose what they printed.
 set -uo pipefail
-source=$(cd "$(dirname "$0")/.." && pwd)
+source=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 tree="$work/source tree" staged=$work/staged
@@ -101,7 +101,7 @@ for zip in build-windows-x86/quillterm-1.0.0-win32 build-msvc-abi/quillterm-1.0.
 done
 imports() {  # build folder, format, and the calling convention if any
   cmake -DOBJDUMP=llvm-objdump-14 -DEXECUTABLE="$tree/$1/quillterm.exe" -DFORMAT="$2" -DCALLING_CONVENTION="${3:-}" \
-    -P "$source/tests/windows_imports.cmake" 2>&1
+    -P "$source/tests/packaging/windows_imports.cmake" 2>&1
 }
 check "the program linked to an import library imports the vendor functions" imports build-windows-vendor coff-x86-64
 check "the 32-bit program is one, and imports the vendor functions" imports build-windows-x86 coff-i386
