@@ -548,14 +548,15 @@ int main() {
   Tally tallies[3];
   for (const Scenario& scenario : scenarios)
     for (int t = kBothTerms ? 0 : 1; t < 3; ++t) Enumerate(scenario, static_cast<Terms>(t), tallies[t]);
+  const char* const keys[] = {"posix", "windows", "console"};
   for (int t = kBothTerms ? 0 : 1; t < 3; ++t) {
     std::printf(
-        "interrupt moments, %s: %zu sessions, %ld points; %ld runs with one interrupt (%ld ignored), %ld with two; "
-        "%ld failed\n",
-        kTerms[t], scenarios.size(), tallies[t].points, tallies[t].runs[1], tallies[t].ignored, tallies[t].runs[2],
-        tallies[t].failed);
+        "measured: interrupt_moments terms=%s give_way=%d sessions=%zu points=%ld one_interrupt=%ld ignored=%ld "
+        "two_interrupts=%ld failed=%ld\n",
+        keys[t], t == 0 ? 0 : kGiveWay, scenarios.size(), tallies[t].points, tallies[t].runs[1], tallies[t].ignored,
+        tallies[t].runs[2], tallies[t].failed);
   }
-  std::printf("interrupt moments: %.1f s\n",
+  std::printf("measured: interrupt_moments seconds=%.1f\n",
               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   return tallies[0].failed + tallies[1].failed + tallies[2].failed == 0 ? 0 : 1;
 }
