@@ -42,9 +42,9 @@ long WriteOutput(const void* data, std::size_t size);
 [[noreturn]] void Exit(int status);
 
 // A point at which an interrupt can change the outcome: every access of the main loop and
-// the handler to what they share. Built for the interrupt moments test
-// (QUILLTERM_INTERRUPT_POINTS), it hands control to the test, which lands an interrupt at
-// each such point in turn; in the program's own builds it is nothing.
+// the handler to what they share. Built with QUILLTERM_INTERRUPT_POINTS, it is defined
+// elsewhere, by a simulated system that can land an interrupt at each such point in turn;
+// in the program's own builds it is nothing.
 #ifdef QUILLTERM_INTERRUPT_POINTS
 void InterruptPoint();
 #else

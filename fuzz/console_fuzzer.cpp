@@ -10,12 +10,9 @@
 #include <cstring>
 #include <string>
 
-// The loop lives in the program's entry file; take it in whole, entry renamed.
-#define main QuilltermMain
-#include "console/main_loop.cpp"
-#undef main
-
-#include "tests/fake_vendor.h"
+#include "console/dialogue.h"
+#include "module/mmpeeax_module.h"
+#include "tests/support/fake_vendor.h"
 
 namespace {
 
@@ -42,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t kScript = 16;
   if (size < kScript || size > kScript + 65536) return 0;
   fake::Reset();
+  dialogue::Reset();
   fake::script.openResult = data[0] < 16 ? data[0] : 0;
   std::memcpy(fake::script.version, data + 1, 3);
   fake::script.adcType = data[4] | data[5] << 8;
@@ -57,20 +55,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memset(buffer, '#', sizeof buffer);
     module.GetInfoString(buffer, room);
     if (std::memchr(buffer, 0, room) == nullptr || (room < sizeof buffer && buffer[room] != '#')) __builtin_trap();
-    ConfigureAnalogInputs(module);
 
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0) __builtin_trap();
     if (write(pipeEnds[1], data + kScript, size - kScript) != static_cast<ssize_t>(size - kScript)) __builtin_trap();
     close(pipeEnds[1]);
-    Input input;
-    input.fd = pipeEnds[0];
-    std::uint8_t level = 0;
-    if (MenuLoop(module, input, level) != 0) __builtin_trap();  // a pipe never fails, it only ends
+    if (dialogue::ServeMenu(module, pipeEnds[0], false) != 0) __builtin_trap();  // a pipe never fails, it only ends
     close(pipeEnds[0]);
   }
   for (const std::string& call : fake::calls)
     if (!WithinContract(call)) __builtin_trap();
-  shared.outLength.store(0);
   return 0;
 }

@@ -42,15 +42,15 @@ stage() {
   # and the children that wine failed to start, started once more.
   cases=$(awk '/^\[  PASSED  \] [0-9]+ test/ { p += $4 } /^\[  SKIPPED \] [0-9]+ test/ { s += $4 }
     END { if (p + s > 0) printf "; cases %d passed, %d skipped", p, s }' "$tested")
-  retried=$(awk '/failed starts? retried/ { n += $1; seen = 1 } END { if (seen) printf "; %d failed starts retried", n }' \
-    "$tested")
+  retried=$(awk -F= '/^measured: failed_starts_retried=/ { n += $2; seen = 1 }
+    END { if (seen) printf "; %d failed starts retried", n }' "$tested")
   {
     printf '%-13s %s, %d tests (%d failed, %d skipped%s%s), %d s\n' "$name" \
       "$([ "$result" -eq 0 ] && echo passed || echo failed)" "$total" "$bad" "$skip" "$cases" "$retried" \
       $((SECONDS - begun))
     echo "$((total - bad - skip)) $bad $skip"
-    grep -hE '^[0-9]+ sessions compared|^interrupt moments|^stat::number_of_executed_units|^package session|^README commands|imports from|^from VL_OSALib|^SKIPPED: ' \
-      "$tested" | awk '!seen[$0]++' | sed "s/^/$name: /"
+    grep -hE '^measured: |^stat::number_of_executed_units|^SKIPPED: ' "$tested" | grep -v '^measured: failed_starts' |
+      awk '!seen[$0]++' | sed -e 's/^measured: //' -e "s/^/$name: /"
     awk '/: Skipped$/ { getline; print "skipped case: " $0 }' "$tested" | sort -u | sed "s/^/$name: /"
   } >"build-tests/$name.summary"
   echo "== $name: $(head -n 1 "build-tests/$name.summary" | cut -c15-)"

@@ -4,7 +4,7 @@
 # getenv, fopen and sscanf, as in C: MSVC's deprecation of them is not for the tests' own
 # files.
 add_compile_definitions(_CRT_SECURE_NO_WARNINGS)
-add_library(fake_vendor_dll SHARED fake_vendor.cpp)
+add_library(fake_vendor_dll SHARED support/fake_vendor.cpp)
 target_include_directories(fake_vendor_dll PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(fake_vendor_dll PRIVATE VL_OSALIB_EXPORTS)
 target_link_libraries(fake_vendor_dll PRIVATE quillterm_warnings)
@@ -13,7 +13,7 @@ set_target_properties(fake_vendor_dll PROPERTIES OUTPUT_NAME VL_OSALib PREFIX ""
 target_link_libraries(quillterm_fake PRIVATE fake_vendor_dll)
 set_target_properties(quillterm_fake PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/fake)
 # Reads a file's version information as Windows' file properties do, for the package check.
-add_executable(version_info version_info.cpp)
+add_executable(version_info packaging/version_info.cpp)
 target_link_libraries(version_info PRIVATE quillterm_warnings)
 if(quillterm_wine_lib)
   # The MSVC-ABI build links wine's import libraries by path.
@@ -38,7 +38,7 @@ function(quillterm_windows_tests)
     endif()
     add_test(NAME windows_imports COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${QUILLTERM_OBJDUMP}
       -DEXECUTABLE=$<TARGET_FILE:quillterm> -DFORMAT=${format} -DCALLING_CONVENTION=${QUILLTERM_VENDOR_CALLING_CONVENTION}
-      -P ${CMAKE_CURRENT_SOURCE_DIR}/windows_imports.cmake)
+      -P ${CMAKE_CURRENT_SOURCE_DIR}/packaging/windows_imports.cmake)
   else()
     quillterm_skipped(windows_imports "llvm-objdump is not installed (LLVM's tools; on Debian apt-get install llvm-14)")
   endif()
@@ -68,22 +68,22 @@ function(quillterm_windows_tests)
 
   # The ZIP as a new user gets it, unpacked and run.
   add_test(NAME windows_package
-    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows_package.sh ${PROJECT_BINARY_DIR} ${CMAKE_CROSSCOMPILING_EMULATOR})
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/packaging/windows_package.sh ${PROJECT_BINARY_DIR} ${CMAKE_CROSSCOMPILING_EMULATOR})
   set_tests_properties(windows_package PROPERTIES LABELS "e2e;windows" TIMEOUT 300)
 
   # Each wine process takes some time to start: fewer random sessions than natively. The
   # tests that start programs under wine run one at a time.
-  set(programs e2e_test stress_test interrupt_moments)
+  set(programs e2e_test differential_test interrupt_moments)
   if(TARGET module_test)
     list(APPEND programs module_test simulator_test)
   endif()
   set_property(TEST wine_start wine_stop windows_package ${programs} APPEND PROPERTY ENVIRONMENT ${wine_environment})
   set_tests_properties(windows_package ${programs} PROPERTIES FIXTURES_REQUIRED wine)
-  set_property(TEST e2e_test stress_test APPEND PROPERTY ENVIRONMENT QUILLTERM_E2E_SLOWNESS=4)
-  set_property(TEST stress_test APPEND PROPERTY ENVIRONMENT QUILLTERM_SESSIONS=500)
+  set_property(TEST e2e_test differential_test APPEND PROPERTY ENVIRONMENT QUILLTERM_E2E_SLOWNESS=4)
+  set_property(TEST differential_test APPEND PROPERTY ENVIRONMENT QUILLTERM_SESSIONS=500)
   if(QUILLTERM_PRINTF_TIES_AWAY)
-    set_property(TEST e2e_test stress_test APPEND PROPERTY ENVIRONMENT QUILLTERM_E2E_TIES_AWAY=1)
+    set_property(TEST e2e_test differential_test APPEND PROPERTY ENVIRONMENT QUILLTERM_E2E_TIES_AWAY=1)
   endif()
-  set_property(TEST e2e_test stress_test windows_package APPEND PROPERTY LABELS windows)
-  set_tests_properties(e2e_test stress_test windows_package PROPERTIES RESOURCE_LOCK wine_console)
+  set_property(TEST e2e_test differential_test windows_package APPEND PROPERTY LABELS windows)
+  set_tests_properties(e2e_test differential_test windows_package PROPERTIES RESOURCE_LOCK wine_console)
 endfunction()

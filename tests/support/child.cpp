@@ -1,4 +1,4 @@
-#include "tests/child.h"
+#include "tests/support/child.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -62,7 +62,7 @@ int startsRetried = 0;
 #ifdef _WIN32
 namespace {
 struct Retries {
-  ~Retries() { std::printf("%d failed starts retried\n", startsRetried); }
+  ~Retries() { std::printf("measured: failed_starts_retried=%d\n", startsRetried); }
 } retries;
 }  // namespace
 #endif

@@ -2,8 +2,8 @@
 // session, written from the documented behaviour of the program and the fake, not from the
 // program's code. The end-to-end tests hold the program to it as a child process; the
 // interrupt moments test holds the program's own loop to it in place.
-#ifndef QUILLTERM_TESTS_MODEL_H
-#define QUILLTERM_TESTS_MODEL_H
+#ifndef QUILLTERM_TESTS_SUPPORT_MODEL_H
+#define QUILLTERM_TESTS_SUPPORT_MODEL_H
 
 #include <cstddef>
 #include <string>

@@ -1,12 +1,12 @@
 // What the end-to-end tests run, and one run of it against the scripted fake.
-#ifndef QUILLTERM_TESTS_TARGET_H
-#define QUILLTERM_TESTS_TARGET_H
+#ifndef QUILLTERM_TESTS_SUPPORT_TARGET_H
+#define QUILLTERM_TESTS_SUPPORT_TARGET_H
 
 #include <string>
 #include <vector>
 
-#include "tests/child.h"
-#include "tests/model.h"
+#include "tests/support/child.h"
+#include "tests/support/model.h"
 
 // By default the programs built beside the tests; others (those of another Windows
 // toolchain) are named by QUILLTERM_E2E_FAKE and QUILLTERM_E2E_PROGRAM. QUILLTERM_E2E_EMULATOR

@@ -1,4 +1,4 @@
-#include "tests/target.h"
+#include "tests/support/target.h"
 
 #include <cstdio>
 #include <cstdlib>

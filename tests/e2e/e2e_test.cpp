@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/target.h"
+#include "tests/support/target.h"
 
 using testing::ElementsAreArray;
 using testing::EndsWith;

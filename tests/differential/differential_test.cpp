@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/target.h"
+#include "tests/support/target.h"
 
 namespace {
 
@@ -58,7 +58,7 @@ TEST(Differential, RandomSessionsMatchTheModelExactly) {
                       << " calls, out\n" + out + "\nexpected\n" + expected.out + err;
     failures += same ? 0 : 1;
   }
-  std::printf("%d sessions compared, with %d readings halfway between two outputs\n", sessions, TiesMet());
+  std::printf("measured: differential sessions=%d halfway_readings=%d\n", sessions, TiesMet());
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "module/mmpeeax_module.h"
-#include "tests/fake_vendor.h"
+#include "tests/support/fake_vendor.h"
 
 using testing::Each;
 using testing::ElementsAre;

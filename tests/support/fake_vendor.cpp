@@ -1,4 +1,4 @@
-#include "tests/fake_vendor.h"
+#include "tests/support/fake_vendor.h"
 
 #ifndef _WIN32
 #include <poll.h>

@@ -47,5 +47,5 @@ properties() {  # folder, file, and its description
 }
 properties . quillterm.exe "Console utility for the Versalogic MMPEEAX analog input module"
 properties simulator VL_OSALib.dll "Simulated MMPEEAX module, its readings generated, in place of Versalogic's VL_OSALib"
-echo "package session: status 0, $(wc -l <session.txt) lines; both files' properties as expected"
-echo "$retried failed starts retried"
+echo "measured: package_session status=0 lines=$(wc -l <session.txt) properties_as_expected=2"
+echo "measured: failed_starts_retried=$retried"

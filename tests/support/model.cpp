@@ -1,4 +1,4 @@
-#include "tests/model.h"
+#include "tests/support/model.h"
 
 #include <cmath>
 #include <cstdio>

@@ -2,8 +2,8 @@
 // everything; the child is always reaped, killed first if need be. One interface for both
 // platforms: child.cpp holds what they share, child_posix.cpp and child_windows.cpp how
 // each starts, feeds, reads, interrupts and reaps a child.
-#ifndef QUILLTERM_TESTS_CHILD_H
-#define QUILLTERM_TESTS_CHILD_H
+#ifndef QUILLTERM_TESTS_SUPPORT_CHILD_H
+#define QUILLTERM_TESTS_SUPPORT_CHILD_H
 
 #ifndef _WIN32
 #include <sys/types.h>

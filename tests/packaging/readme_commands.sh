@@ -12,7 +12,7 @@
 # here: ctest --print-labels in the test command's own build would write that build's test
 # log while its tests run, and lose what they printed.
 set -uo pipefail
-source=$(cd "$(dirname "$0")/.." && pwd)
+source=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 tree="$work/source tree" staged=$work/staged
@@ -101,7 +101,7 @@ for zip in build-windows-x86/quillterm-1.0.0-win32 build-msvc-abi/quillterm-1.0.
 done
 imports() {  # build folder, format, and the calling convention if any
   cmake -DOBJDUMP=llvm-objdump-14 -DEXECUTABLE="$tree/$1/quillterm.exe" -DFORMAT="$2" -DCALLING_CONVENTION="${3:-}" \
-    -P "$source/tests/windows_imports.cmake" 2>&1
+    -P "$source/tests/packaging/windows_imports.cmake" 2>&1
 }
 check "the program linked to an import library imports the vendor functions" imports build-windows-vendor coff-x86-64
 check "the 32-bit program is one, and imports the vendor functions" imports build-windows-x86 coff-i386
@@ -109,7 +109,7 @@ check "with __stdcall and the import library that dlltool -k made, it imports th
   imports build-windows-x86-stdcall coff-i386
 check "the MSVC-ABI program imports only kernel32, ucrtbase and the vendor functions" \
   bash -c "$(declare -f imports); tree='$tree' source='$source' imports build-msvc-abi coff-x86-64 |
-           grep -q 'imports from: VL_OSALib.dll kernel32.dll ucrtbase.dll \$'"
+           grep -q 'dlls=VL_OSALib.dll,kernel32.dll,ucrtbase.dll '"
 if command -v lintian >/dev/null; then
   check "lintian finds no error and no warning in the Debian package" \
     bash -c "deb=\$(ls '$tree'/build-deb/quillterm_*.deb) && lintian \"\$deb\" >'$work/lintian.txt' 2>&1;
@@ -147,5 +147,5 @@ cmake -S "$tree" -B "$labels" -DQUILLTERM_TESTS=ON >/dev/null 2>&1
 check "CONTRIBUTING.md names the labels that the plain build's tests carry" \
   diff <(grep '^| plain |' "$source/CONTRIBUTING.md" | grep -o '`[^`]*`' | tr -d '`' | sort) \
   <(ctest --test-dir "$labels" --print-labels | sed -n 's/^  //p' | sort)
-echo "README commands: $((checks - failures)) passed, $failures failed"
+echo "measured: readme_commands passed=$((checks - failures)) failed=$failures"
 [ "$failures" -eq 0 ]

@@ -1,10 +1,12 @@
-// Entry, menu loop and commands of the console.
+// The menu loop, its commands, and the interrupt protocol around them.
 //
 // Output is collected in a buffer of our own rather than in stdio: the interrupt handler
 // must be able to write out what is pending and end the process, and stdio's state is not
 // safe to touch from a handler. The buffer goes out in one write just before the program
 // waits for input, so the prompt is always visible and a long piped script costs about
 // one write per wait.
+#include "console/dialogue.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
@@ -17,6 +19,7 @@
 #include "module/compiler.h"
 #include "module/mmpeeax_module.h"
 
+namespace dialogue {
 namespace {
 
 const char* const ProgramName = "Quillterm";
@@ -25,17 +28,6 @@ const char kMenu[] =
     "Please enter a command\n(1) Read in All Analog Inputs\n(2) Toggle ALL DIO LOW\n"
     "(3) Toggle ALL DIO HIGH\n(4) Read all DIO\nWhat is your selection? ";
 const char kTerminationLine[] = "Program Terminating...\n";
-const int kInterruptedStatus = 2;
-
-// What the main thread is doing, as the interrupt handler sees it. On Windows the handler
-// runs on a thread of its own, so every change is a compare-and-swap: whichever side moves
-// to kTerminating first ends the program, and the other parks.
-enum State : int {
-  kWorking,      // running a command: an interrupt waits for it to finish
-  kWaiting,      // blocked reading input, nothing pending: an interrupt ends the program at once
-  kWriting,      // writing the buffer out: the handler must not write it too
-  kTerminating,  // one side is writing the last of the output and ending the process
-};
 
 // A value that the interrupt handler shares with the main loop. Each access is a point at
 // which an interrupt can change the outcome (see platform::InterruptPoint).
@@ -65,8 +57,8 @@ class SharedValue {
   std::atomic<T> value_;
 };
 
-// The pending output's size. The interrupt moments test builds the loop with a smaller one,
-// so that a few selections fill it.
+// The pending output's size; a build may choose a smaller one, so that a few selections
+// fill it.
 #ifndef QUILLTERM_OUTPUT_BUFFER
 #define QUILLTERM_OUTPUT_BUFFER (1 << 16)
 #endif
@@ -273,9 +265,14 @@ struct Input {
   }
 };
 
-// Serves the menu until q, or until input fails twice in a row, and returns the exit
-// status for that; an interrupt ends the program from within.
-int MenuLoop(MmpeeaxModule& module, Input& input, std::uint8_t& level) {
+}  // namespace
+
+int ServeMenu(MmpeeaxModule& module, int fd, bool inputClosed) {
+  ConfigureAnalogInputs(module);
+  Input input;
+  input.fd = fd;
+  input.closed = inputClosed;
+  std::uint8_t level = 0;
   bool lastReadFailed = false;
   for (;;) {
     HonourInterrupt();
@@ -311,14 +308,21 @@ int MenuLoop(MmpeeaxModule& module, Input& input, std::uint8_t& level) {
   }
 }
 
-}  // namespace
+State CurrentState() { return static_cast<State>(shared.state.load()); }
 
-int main(int /*argc*/, char** /*argv*/) {
+void Reset() {
+  shared.outLength.store(0);
+  shared.state.store(kWorking);
+  shared.interrupts.store(0);
+  shared.outputFailed = shared.interruptsHeld = false;
+}
+
+int Run() {
   const platform::ClosedStreams closed = platform::PrepareStandardStreams();
   shared.outputFailed = closed.output;
   platform::InstallInterruptHandler(OnInterrupt);
   // Lives as long as the process; the static keeps it reachable rather than leaked. (Set
-  // at each entry: the interrupt moments test enters here once a run.)
+  // at each entry, for a process that runs the dialogue more than once.)
   static MmpeeaxModule* module;
   {
     const VendorCalls calls;
@@ -334,10 +338,7 @@ int main(int /*argc*/, char** /*argv*/) {
   module->GetInfoString(buffer, sizeof buffer);
   Print("%s: Successfully Connected, Welcome to the TOLVA MMPEEAX Command Line Utility.\n", ProgramName);
   Print("%s: %s\n", ProgramName, buffer);
-  ConfigureAnalogInputs(*module);
-
-  std::uint8_t level = 0;
-  Input input;
-  input.closed = closed.input;
-  TerminateProgram(MenuLoop(*module, input, level));
+  TerminateProgram(ServeMenu(*module, 0, closed.input));
 }
+
+}  // namespace dialogue

@@ -30,14 +30,11 @@
 #include <utility>
 #include <vector>
 
-#include "tests/fake_vendor.h"
-#include "tests/model.h"
-
-// The program's loop and handler, built with the interrupt points and a buffer of
-// QUILLTERM_OUTPUT_BUFFER bytes; its entry renamed.
-#define main QuilltermMain
-#include "console/main_loop.cpp"
-#undef main
+// The program's dialogue, built with the interrupt points and a small output buffer.
+#include "console/dialogue.h"
+#include "console/platform.h"
+#include "tests/support/fake_vendor.h"
+#include "tests/support/model.h"
 
 #ifdef _WIN32
 #ifndef NOMINMAX
@@ -56,6 +53,7 @@
 
 namespace {
 
+using dialogue::kInterruptedStatus, dialogue::kTerminating, dialogue::kWaiting, dialogue::kWorking, dialogue::kWriting;
 const int kMaxInterrupts = 2, kGiveWay = 2;
 
 // The threads of a run are contexts of this one thread, each on a stack of its own, and the
@@ -295,7 +293,7 @@ bool Point(Waiting waiting = kNothing, bool shared = false) {
     run.interrupts += choice == kInterrupt ? 1 : 0;
     if (choice == kInterrupt && run.terms == Terms::kConsole && run.interrupts == 1) {  // the read ends
       run.deferred = handled = run.peeking = true;                                      // and it counts here
-      run.moments.push_back({run.reads, fake::calls.size(), run.out.size(), ::shared.state.load()});
+      run.moments.push_back({run.reads, fake::calls.size(), run.out.size(), dialogue::CurrentState()});
       run.peeking = false;
     } else if (choice == kInterrupt && run.terms == Terms::kPosix) {
       handled = !run.held && Deliver();
@@ -320,9 +318,7 @@ bool Point(Waiting waiting = kNothing, bool shared = false) {
 
 void MainThread(int index) {
   Arrived(index);
-  char name[] = "quillterm";
-  char* arguments[] = {name, nullptr};
-  End(QuilltermMain(1, arguments));
+  End(dialogue::Run());
 }
 
 }  // namespace
@@ -339,7 +335,7 @@ void InterruptPoint() {
   if (run.inHandler ? run.moments.size() < static_cast<std::size_t>(run.interrupts)
                     : run.current > 0 && !self.counted) {
     self.counted = run.peeking = true;
-    run.moments.push_back({run.reads, fake::calls.size(), run.out.size(), shared.state.load()});
+    run.moments.push_back({run.reads, fake::calls.size(), run.out.size(), dialogue::CurrentState()});
     run.peeking = false;
   }
 }
@@ -385,7 +381,7 @@ long WriteOutput(const void* data, std::size_t size) {
     const bool cutShort = Point();
     run.peeking = true;
     if (run.terms == Terms::kPosix && before < kMaxInterrupts && run.interrupts == kMaxInterrupts &&
-        shared.state.load() == kWriting)
+        dialogue::CurrentState() == kWriting)
       run.cutAt = run.out.size();
     run.peeking = false;
     return cutShort;
@@ -425,10 +421,8 @@ void RunOnce(const Scenario& scenario, Terms terms, const std::vector<int>& sche
   fake::script.levels = scenario.session.levels;
   fake::beforeCall = VendorCall;
   run.peeking = true;
-  shared.outLength.store(0);
-  shared.state.store(kWorking);
-  shared.interrupts.store(0);
-  shared.outputFailed = run.peeking = false;
+  dialogue::Reset();
+  run.peeking = false;
   Prepare(0, MainThread);
 #ifdef QUILLTERM_ADDRESS_SANITIZER
   __lsan_disable();  // the program leaves its module allocated for the process's life, every run
@@ -554,14 +548,15 @@ int main() {
   Tally tallies[3];
   for (const Scenario& scenario : scenarios)
     for (int t = kBothTerms ? 0 : 1; t < 3; ++t) Enumerate(scenario, static_cast<Terms>(t), tallies[t]);
+  const char* const keys[] = {"posix", "windows", "console"};
   for (int t = kBothTerms ? 0 : 1; t < 3; ++t) {
     std::printf(
-        "interrupt moments, %s: %zu sessions, %ld points; %ld runs with one interrupt (%ld ignored), %ld with two; "
-        "%ld failed\n",
-        kTerms[t], scenarios.size(), tallies[t].points, tallies[t].runs[1], tallies[t].ignored, tallies[t].runs[2],
-        tallies[t].failed);
+        "measured: interrupt_moments terms=%s give_way=%d sessions=%zu points=%ld one_interrupt=%ld ignored=%ld "
+        "two_interrupts=%ld failed=%ld\n",
+        keys[t], t == 0 ? 0 : kGiveWay, scenarios.size(), tallies[t].points, tallies[t].runs[1], tallies[t].ignored,
+        tallies[t].runs[2], tallies[t].failed);
   }
-  std::printf("interrupt moments: %.1f s\n",
+  std::printf("measured: interrupt_moments seconds=%.1f\n",
               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   return tallies[0].failed + tallies[1].failed + tallies[2].failed == 0 ? 0 : 1;
 }

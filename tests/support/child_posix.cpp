@@ -12,7 +12,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "tests/child.h"
+#include "tests/support/child.h"
 
 namespace {
 

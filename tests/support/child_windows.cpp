@@ -2,7 +2,7 @@
 #include <cstring>
 #include <utility>
 
-#include "tests/child.h"
+#include "tests/support/child.h"
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 

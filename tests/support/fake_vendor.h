@@ -1,7 +1,7 @@
 // A vendor library for tests: it answers from a script and records every call, in order,
 // with its arguments ("Range 0x0E 8", "Level 0 1", ...).
-#ifndef QUILLTERM_TESTS_FAKE_VENDOR_H
-#define QUILLTERM_TESTS_FAKE_VENDOR_H
+#ifndef QUILLTERM_TESTS_SUPPORT_FAKE_VENDOR_H
+#define QUILLTERM_TESTS_SUPPORT_FAKE_VENDOR_H
 
 #include <string>
 #include <vector>

@@ -1,0 +1,3 @@
+#include "console/dialogue.h"
+
+int main() { return dialogue::Run(); }
