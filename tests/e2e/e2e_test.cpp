@@ -27,19 +27,6 @@ T Times(int count, const T& one) {
   return all;
 }
 
-// Selection 4's calls: every channel made an input, then read.
-const std::vector<std::string> kReadDigital = {"Direction 0 1", "Direction 1 1", "Direction 2 1",
-                                               "GetLevel 0",    "GetLevel 1",    "GetLevel 2"};
-const std::vector<std::string> kOutputs = {"Direction 0 0", "Direction 1 0", "Direction 2 0"};
-const std::vector<std::string> kDriveLow = {"Level 0 0", "Level 1 0", "Level 2 0"};
-
-// The calls of start-up, then `more` of them in turn.
-std::vector<std::string> Calls(std::initializer_list<std::vector<std::string>> more = {}) {
-  std::vector<std::string> calls = kStartUp;
-  for (const auto& group : more) calls.insert(calls.end(), group.begin(), group.end());
-  return calls;
-}
-
 const std::string kLow = "CHANNEL_1 LEVEL 0x00\nCHANNEL_2 LEVEL 0x00\nCHANNEL_3 LEVEL 0x00\n";
 
 // The program's output buffer, which the cases below bring to its edges, byte for byte.
@@ -108,34 +95,34 @@ std::vector<Surroundings> SurroundingsTable() {
   // A failed open ends with exit(-1), as eight bits on POSIX.
   const std::string failedOpen = "Quillterm: Failed to connect to VersalogicMMPEEAX Analog Input Module\n";
   return {
-      {"input a directory", "/", "", "", 0, 1, failedTwice, Calls(), kBoth, "", 3},
-      {"input closed", kClosed, "", "", 0, 1, failedTwice, Calls(), kBoth, "", 3},
-      {"input the null device", kNullDevice, "", "", 0, 0, failedTwice, Calls(), kBoth, "", 3},
-      {"input a socket reset by its peer, then ended", kResetSocket, "", "", 0, 0, failedTwice, Calls(), kNoResetSocket,
+      {"input a directory", "/", "", "", 0, 1, failedTwice, kStartUp, kBoth, "", 3},
+      {"input closed", kClosed, "", "", 0, 1, failedTwice, kStartUp, kBoth, "", 3},
+      {"input the null device", kNullDevice, "", "", 0, 0, failedTwice, kStartUp, kBoth, "", 3},
+      {"input a socket reset by its peer, then ended", kResetSocket, "", "", 0, 0, failedTwice, kStartUp, kNoResetSocket,
        "", 3},
-      {"output a full device", "", "/dev/full", "4\nq", 0, 1, "", Calls(), kNoFullDevice},
-      {"output closed", "", kClosed, "4\nq", 0, 1, "", Calls()},
+      {"output a full device", "", "/dev/full", "4\nq", 0, 1, "", kStartUp, kNoFullDevice},
+      {"output closed", "", kClosed, "4\nq", 0, 1, "", kStartUp},
       {"NUL and 0xFF", "", "", std::string("\0\xff\0", 3) + "4", 0, 0,
-       Header() + Times(4, kMenu) + kLow + kMenu + ended, Calls({kReadDigital}), kBoth, "", 4},
-      {"hundreds of arguments", "", "", "q", 500, 0, Header() + kMenu + kBye, Calls(), kBoth, "", 2},
+       Header() + Times(4, kMenu) + kLow + kMenu + ended, CallsFor("4"), kBoth, "", 4},
+      {"hundreds of arguments", "", "", "q", 500, 0, Header() + kMenu + kBye, kStartUp, kBoth, "", 2},
       {"a mebibyte with no line end", "", "", std::string(1 << 20, 'x'), 0, 0,
-       Header() + Times((1 << 20) + 1, kMenu) + ended, Calls()},
+       Header() + Times((1 << 20) + 1, kMenu) + ended, kStartUp},
       {"a failed open", "", "", "1\nq", 0, target.windows ? -1 : 255, failedOpen, {"Open"}, kBoth, "open=1", 1},
       {"output that fills the buffer exactly", "", "", std::string(226, '1') + std::string(17, 'x'), 0, 0,
-       Header() + kMenu + Times(226, kReadout) + Times(17, kMenu) + ended, Calls({Times(226, kAnalog)}), kBoth, wide, 5,
+       Header() + kMenu + Times(226, kReadout) + Times(17, kMenu) + ended, CallsFor(std::string(226, '1')), kBoth, wide, 5,
        kOutputBuffer - kMenu.size()},
       {"the last line ending at the buffer's last byte", "", "", std::string(230, '1') + "44xxxxxq", 0, 0,
        Header() + kMenu + Times(230, kReadout) + lows + Times(5, kMenu) + kBye,
-       Calls({Times(230, kAnalog), kReadDigital, kReadDigital}), kBoth, wide, 2, kOutputBuffer},
+       CallsFor(std::string(230, '1') + "44"), kBoth, wide, 2, kOutputBuffer},
       {"a last line that does not fit", "", "", std::string(234, '1') + "q", 0, 0,
-       Header() + kMenu + Times(234, kReadout) + kBye, Calls({Times(234, kAnalog)}), kBoth, wide, 3,
+       Header() + kMenu + Times(234, kReadout) + kBye, CallsFor(std::string(234, '1')), kBoth, wide, 3,
        kOutputBuffer - 16},
       {"output a byte short of the buffer at a wait", "", "", std::string(219, '1') + "44" + std::string(27, 'x'), 0, 0,
        Header() + kMenu + Times(219, kReadout) + lows + Times(27, kMenu) + ended,
-       Calls({Times(219, kAnalog), kReadDigital, kReadDigital}), kBoth, wide, 4, kOutputBuffer - 1},
+       CallsFor(std::string(219, '1') + "44"), kBoth, wide, 4, kOutputBuffer - 1},
       {"CR LF is one line end", "", "", "4\r\nq\r\n", 0, 0, Header() + kMenu + kLow + Times(2, kMenu) + kBye,
-       Calls({kReadDigital}), kTextMode},
-      {"Ctrl-Z is end of input", "", "", "\n\x1aq", 0, 0, Header() + Times(2, kMenu) + ended, Calls(), kTextMode},
+       CallsFor("4"), kTextMode},
+      {"Ctrl-Z is end of input", "", "", "\n\x1aq", 0, 0, Header() + Times(2, kMenu) + ended, kStartUp, kTextMode},
       // Every moment of the interrupt protocol is tried by the interrupt moments test, on a
       // simulated system; these are what only the real one shows. On Windows the handler runs
       // beside the main thread, which is blocked in the flush after the first level read of
@@ -143,23 +130,23 @@ std::vector<Surroundings> SurroundingsTable() {
       // no failed output, and a second one ends the program at once, with what the pipe had
       // taken (nothing) and the last line.
       {"interrupted while a command's flush is blocked", "", "", std::string(234, '1') + "4", 0, 2,
-       Header() + kMenu + Times(234, kReadout) + kLow + kBye, Calls({Times(234, kAnalog), kReadDigital}), kOwnThread,
+       Header() + kMenu + Times(234, kReadout) + kLow + kBye, CallsFor(std::string(234, '1') + "4"), kOwnThread,
        wide, -1, 0, 1, true},
       {"Ctrl-Break while a command's flush is blocked", "", "", std::string(234, '1') + "4", 0, 2,
-       Header() + kMenu + Times(234, kReadout) + kLow + kBye, Calls({Times(234, kAnalog), kReadDigital}), kCtrlBreakKey,
+       Header() + kMenu + Times(234, kReadout) + kLow + kBye, CallsFor(std::string(234, '1') + "4"), kCtrlBreakKey,
        wide, -1, 0, 1, true, "pipe_write", kCtrlBreak},
       {"interrupted while the first write is blocked on a pipe full from the start", "", kFullPipe, "", 0, 2,
-       Header() + kMenu + kBye, Calls(), kNoCutWrite, "", -1, 0, 1},
+       Header() + kMenu + kBye, kStartUp, kNoCutWrite, "", -1, 0, 1},
       {"interrupted twice while the first write is blocked on a pipe full from the start", "", kFullPipe, "", 0, 2,
-       kBye, Calls(), kNoCutWrite, "", -1, 0, 2},
+       kBye, kStartUp, kNoCutWrite, "", -1, 0, 2},
       // While the first level set of a 2 waits in the kernel: held back until the selection is
       // done, and then each taken as a first Ctrl-C.
       {"interrupted while a vendor call waits in the kernel", kPiped, "", "2", 0, 2, Header() + kMenu + kBye,
-       Calls({kOutputs, kDriveLow}), kNoCutCall, "wait=1", -1, 0, 1, false, "poll", 2},
+       CallsFor("2"), kNoCutCall, "wait=1", -1, 0, 1, false, "poll", 2},
       {"SIGTERM while a vendor call waits in the kernel", kPiped, "", "2", 0, 2, Header() + kMenu + kBye,
-       Calls({kOutputs, kDriveLow}), kNoCutCall, "wait=1", -1, 0, 1, false, "poll", 15},
+       CallsFor("2"), kNoCutCall, "wait=1", -1, 0, 1, false, "poll", 15},
       {"SIGHUP while a vendor call waits in the kernel", kPiped, "", "2", 0, 2, Header() + kMenu + kBye,
-       Calls({kOutputs, kDriveLow}), kNoCutCall, "wait=1", -1, 0, 1, false, "poll", 1},
+       CallsFor("2"), kNoCutCall, "wait=1", -1, 0, 1, false, "poll", 1},
   };
 }
 
@@ -208,7 +195,7 @@ TEST(Hostile, AReaderThatGoesAwayEndsTheProgramAfterTheCommandWithStatusOne) {
   child.CloseOutput();
   child.Send("2");
   EXPECT_EQ(child.Finish(), 1);
-  EXPECT_THAT(fake.Calls(), ElementsAreArray(Calls({kOutputs, kDriveLow})));
+  EXPECT_THAT(fake.Calls(), ElementsAreArray(CallsFor("2")));
 }
 
 // At a terminal: a pseudo-terminal, which echoes what is typed; or the Windows console,
@@ -259,7 +246,7 @@ TEST(Terminal, SelectionsTypedWithEnterThenQ) {
   const std::string screen = terminal.Screen();
   EXPECT_NE(screen.find("? " + Terminal::Echo("4") + kLow + kMenu + kMenu), std::string::npos) << screen;
   EXPECT_THAT(screen, EndsWith("? " + Terminal::Echo("q") + kBye)) << screen;
-  EXPECT_THAT(terminal.fake.Calls(), ElementsAreArray(Calls({kReadDigital})));
+  EXPECT_THAT(terminal.fake.Calls(), ElementsAreArray(CallsFor("4")));
 }
 
 // Last of those at the console: wine's console hands the next line typed there to the read

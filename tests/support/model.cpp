@@ -96,9 +96,16 @@ Prediction Predict(const Session& session, const Conventions& conventions) {
       p.status = 0;
       break;
     }
+    // A level read prints its channel's line at once.
+    for (const std::string& name : CallsOf(selection)) {
+      call(name);
+      if (name.compare(0, 9, "GetLevel ") != 0) continue;
+      const int value = session.levels.empty() ? 0 : session.levels[level++ % session.levels.size()];
+      std::snprintf(line, sizeof line, "CHANNEL_%d LEVEL 0x%02X\n", name.back() - '0' + 1, value & 0xFF);
+      p.out += line;
+    }
     if (selection == '1') {
       double values[8];
-      for (const std::string& analog : kAnalog) call(analog);
       for (double& value : values) {
         value = AsPrinted(session.readings.empty() ? 0.0 : session.readings[reading++ % session.readings.size()],
                           conventions.tiesAway);
@@ -106,23 +113,6 @@ Prediction Predict(const Session& session, const Conventions& conventions) {
       std::snprintf(line, sizeof line, "AIN VALUES: %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f\n",
                     values[0], values[1], values[2], values[3], values[4], values[5], values[6], values[7]);
       p.out += line;
-    } else if (selection >= '2' && selection <= '4') {
-      // (snprintf rather than std::to_string: the MSVC-ABI build has only the C++ library's headers)
-      for (int channel = 0; channel < 3; ++channel) {
-        std::snprintf(line, sizeof line, "Direction %d %d", channel, selection == '4' ? 1 : 0);
-        call(line);
-      }
-      for (int channel = 0; channel < 3 && selection != '4'; ++channel) {
-        std::snprintf(line, sizeof line, "Level %d %d", channel, selection == '3' ? 1 : 0);
-        call(line);
-      }
-      for (int channel = 0; channel < 3 && selection == '4'; ++channel) {
-        const int value = session.levels.empty() ? 0 : session.levels[level++ % session.levels.size()];
-        std::snprintf(line, sizeof line, "GetLevel %d", channel);
-        call(line);
-        std::snprintf(line, sizeof line, "CHANNEL_%d LEVEL 0x%02X\n", channel + 1, value & 0xFF);
-        p.out += line;
-      }
     }
   }
   p.turns.push_back({p.out.size(), p.calls.size(), reads, false});

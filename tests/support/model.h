@@ -21,12 +21,27 @@ inline std::string Header(const std::string& identification = "v1.2 rev 3 | ADCT
          "Quillterm: Versalogic MMPEEAX " +
          identification + "\n";
 }
-// The calls of start-up, and those of a readout.
+// The calls of start-up, and those that each selection makes, '1' to '4' (any other key
+// makes none): the one table of them that the model, the tests and the fuzzer share.
 const std::vector<std::string> kStartUp = {"Open",         "GetVersion",   "GetADCType",   "Range 0x0E 8",
                                            "Range 0x4E 8", "Range 0x1E 8", "Range 0x5E 8", "Range 0x2E 8",
                                            "Range 0x6E 8", "Range 0x3E 8", "Range 0x7E 8"};
-const std::vector<std::string> kAnalog = {"Analog 0x0E 1", "Analog 0x4E 1", "Analog 0x1E 1", "Analog 0x5E 1",
-                                          "Analog 0x2E 1", "Analog 0x6E 1", "Analog 0x3E 1", "Analog 0x7E 1"};
+inline const std::vector<std::string>& CallsOf(char selection) {
+  static const std::vector<std::string> table[] = {
+      {},
+      {"Analog 0x0E 1", "Analog 0x4E 1", "Analog 0x1E 1", "Analog 0x5E 1", "Analog 0x2E 1", "Analog 0x6E 1",
+       "Analog 0x3E 1", "Analog 0x7E 1"},
+      {"Direction 0 0", "Direction 1 0", "Direction 2 0", "Level 0 0", "Level 1 0", "Level 2 0"},
+      {"Direction 0 0", "Direction 1 0", "Direction 2 0", "Level 0 1", "Level 1 1", "Level 2 1"},
+      {"Direction 0 1", "Direction 1 1", "Direction 2 1", "GetLevel 0", "GetLevel 1", "GetLevel 2"}};
+  return table[selection >= '1' && selection <= '4' ? selection - '0' : 0];
+}
+// Start-up's calls, then those of each key of `keys` in turn.
+inline std::vector<std::string> CallsFor(const std::string& keys) {
+  std::vector<std::string> calls = kStartUp;
+  for (char key : keys) calls.insert(calls.end(), CallsOf(key).begin(), CallsOf(key).end());
+  return calls;
+}
 
 // What the fake vendor answers, and what the program reads.
 struct Session {

@@ -6,9 +6,11 @@
 
 #include "module/mmpeeax_module.h"
 #include "tests/support/fake_vendor.h"
+#include "tests/support/model.h"
 
 using testing::Each;
 using testing::ElementsAre;
+using testing::ElementsAreArray;
 using testing::IsEmpty;
 
 namespace {
@@ -91,8 +93,7 @@ TEST_F(ModuleTest, ReadAllAnalogInputsReadsEverySlotAfreshInSlotOrder) {
   for (int pass = 0; pass < 2; ++pass) {
     fake::calls.clear();
     EXPECT_EQ(module.ReadAllAnalogInputs(), 0);
-    EXPECT_THAT(fake::calls, ElementsAre("Analog 0x0E 1", "Analog 0x4E 1", "Analog 0x1E 1", "Analog 0x5E 1",
-                                         "Analog 0x2E 1", "Analog 0x6E 1", "Analog 0x3E 1", "Analog 0x7E 1"));
+    EXPECT_THAT(fake::calls, ElementsAreArray(CallsOf('1')));
     for (int slot = 0; slot < 8; ++slot) EXPECT_EQ(module.analogValues[slot], 0.5 * (8 * pass + slot) - 3);
   }
 }
