@@ -63,14 +63,6 @@ void LoadFromEnvironment() {
   }
 }
 
-void Log(const char* line) {
-  if (keepInMemory) calls.emplace_back(line);
-  if (logFile != nullptr) {  // flushed at once: the program may end without returning
-    std::fprintf(logFile, "%s\n", line);
-    std::fflush(logFile);
-  }
-}
-
 // Called as each call completes, so that a log cut short by an interrupt holds whole calls.
 // Returns `result`, the call's.
 template <typename T>
@@ -78,7 +70,11 @@ T Record(T result, const char* format, unsigned first = 0, unsigned second = 0) 
   if (beforeCall != nullptr) beforeCall();
   char line[64];
   std::snprintf(line, sizeof line, format, first, second);
-  Log(line);
+  if (keepInMemory) calls.emplace_back(line);
+  if (logFile != nullptr) {  // flushed at once: the program may end without returning
+    std::fprintf(logFile, "%s\n", line);
+    std::fflush(logFile);
+  }
   return result;
 }
 

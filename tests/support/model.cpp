@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -74,8 +75,10 @@ Prediction Predict(const Session& session, const Conventions& conventions) {
     p.status = 1;
     return p;
   }
+  // The fake hands out its readings and levels in turn, round and round; 0 if it has none.
+  auto inTurn = [](const auto& values, std::size_t& at) { return values.empty() ? 0 : values[at++ % values.size()]; };
   std::size_t reading = 0, level = 0, reads = 0;
-  bool failedBefore = false;
+  bool ended = false;
   for (std::size_t next = 0;;) {
     // The program reads once what it read before is used up, and at every turn once the
     // input has ended.
@@ -83,33 +86,25 @@ Prediction Predict(const Session& session, const Conventions& conventions) {
     p.turns.push_back({p.out.size(), p.calls.size(), reads, readsFirst});
     reads += readsFirst ? 1 : 0;
     p.out += kMenu;
-    if (next == input.size()) {
+    if (next == input.size()) {  // ended or failed: reported once, then the end
       p.status = session.inputFails ? 1 : 0;
-      if (failedBefore) break;
-      failedBefore = true;
+      if (std::exchange(ended, true)) break;
       p.out += kIncorrect;
       continue;
     }
-    failedBefore = false;
     const char selection = input[next++];
-    if (selection == 'q') {
-      p.status = 0;
-      break;
-    }
+    if (selection == 'q') break;
     // A level read prints its channel's line at once.
     for (const std::string& name : CallsOf(selection)) {
       call(name);
       if (name.compare(0, 9, "GetLevel ") != 0) continue;
-      const int value = session.levels.empty() ? 0 : session.levels[level++ % session.levels.size()];
+      const int value = inTurn(session.levels, level);
       std::snprintf(line, sizeof line, "CHANNEL_%d LEVEL 0x%02X\n", name.back() - '0' + 1, value & 0xFF);
       p.out += line;
     }
     if (selection == '1') {
       double values[8];
-      for (double& value : values) {
-        value = AsPrinted(session.readings.empty() ? 0.0 : session.readings[reading++ % session.readings.size()],
-                          conventions.tiesAway);
-      }
+      for (double& value : values) value = AsPrinted(inTurn(session.readings, reading), conventions.tiesAway);
       std::snprintf(line, sizeof line, "AIN VALUES: %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f\n",
                     values[0], values[1], values[2], values[3], values[4], values[5], values[6], values[7]);
       p.out += line;

@@ -1,23 +1,26 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "module/mmpeeax_module.h"
 #include "tests/support/fake_vendor.h"
 #include "tests/support/model.h"
 
-using testing::Each;
-using testing::ElementsAre;
-using testing::ElementsAreArray;
-using testing::IsEmpty;
+using namespace testing;
 
 namespace {
 
-struct ModuleTest : testing::Test {
+struct ModuleTest : Test {
   void SetUp() override { fake::Reset(); }
 };
+
+// The calls made since the last look.
+std::vector<std::string> NewCalls() { return std::exchange(fake::calls, {}); }
 
 std::string InfoLine(const MmpeeaxModule& module) {
   char buffer[256];
@@ -28,7 +31,7 @@ std::string InfoLine(const MmpeeaxModule& module) {
 TEST_F(ModuleTest, ConstructionOpensThenReadsVersionThenAdcType) {
   fake::script.adcType = 0x102;  // only the low byte is the type
   MmpeeaxModule module;
-  EXPECT_THAT(fake::calls, ElementsAre("Open", "GetVersion", "GetADCType"));
+  EXPECT_THAT(fake::calls, ElementsAreArray(kStartUp.data(), 3));  // Open, GetVersion, GetADCType
   EXPECT_TRUE(module.IsConnected());
   EXPECT_EQ(module.adcType, 2);
   EXPECT_THAT(module.analogValues, Each(0.0));
@@ -49,22 +52,18 @@ TEST_F(ModuleTest, FailedOpenCallsNothingElseAndLeavesIdentificationZero) {
 }
 
 TEST_F(ModuleTest, IdentificationLineShowsVersionAndOnlyKnownAdcTypes) {
-  struct Case {
-    unsigned char version[3];
-    int adcType;
-    const char* line;
-  } cases[] = {
+  const std::tuple<std::array<unsigned char, 3>, int, const char*> cases[] = {
       {{1, 2, 3}, 2, "Versalogic MMPEEAX v1.2 rev 3 | ADCType A2 "},
       {{1, 2, 3}, 1, "Versalogic MMPEEAX v1.2 rev 3 | ADCType A1 "},
       {{0, 0, 0}, 0, "Versalogic MMPEEAX v0.0 rev 0 | ADCType A0 "},
       {{9, 10, 11}, 3, "Versalogic MMPEEAX v9.10 rev 11 | ADCType A0 "},
       {{128, 200, 255}, 255, "Versalogic MMPEEAX v128.200 rev 255 | ADCType A0 "},
   };
-  for (const Case& c : cases) {
+  for (const auto& [version, adcType, line] : cases) {
     fake::Reset();
-    std::memcpy(fake::script.version, c.version, 3);
-    fake::script.adcType = c.adcType;
-    EXPECT_EQ(InfoLine(MmpeeaxModule()), c.line);
+    std::memcpy(fake::script.version, version.data(), 3);
+    fake::script.adcType = adcType;
+    EXPECT_EQ(InfoLine(MmpeeaxModule()), line);
   }
 }
 
@@ -73,13 +72,11 @@ TEST_F(ModuleTest, InfoStringNeverWritesPastTheSizeGiven) {
   std::memset(fake::script.version, 255, 3);
   const MmpeeaxModule module;
   for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{10}, full.size(), full.size() + 1}) {
-    char buffer[64];
-    std::memset(buffer, '#', sizeof buffer);
-    EXPECT_EQ(module.GetInfoString(buffer, size), size > full.size() ? 0 : -1) << size;
-    EXPECT_EQ(std::string(buffer + size, sizeof buffer - size), std::string(sizeof buffer - size, '#'));
-    if (size > 0) {
-      EXPECT_EQ(std::string(buffer), full.substr(0, size - 1));
-    }
+    std::string buffer(64, '#');
+    EXPECT_EQ(module.GetInfoString(&buffer[0], size), size > full.size() ? 0 : -1) << size;
+    // As much of the line as fits, with its terminator, and nothing past `size`.
+    EXPECT_EQ(buffer.substr(0, size), size == 0 ? "" : full.substr(0, size - 1) + '\0');
+    EXPECT_EQ(buffer.substr(size), std::string(64 - size, '#'));
   }
   EXPECT_EQ(module.GetInfoString(nullptr, 10), -1);
 }
@@ -87,27 +84,23 @@ TEST_F(ModuleTest, InfoStringNeverWritesPastTheSizeGiven) {
 TEST_F(ModuleTest, ReadAllAnalogInputsReadsEverySlotAfreshInSlotOrder) {
   for (int i = 0; i < 16; ++i) fake::script.readings.push_back(0.5f * static_cast<float>(i) - 3);
   MmpeeaxModule module;
-  fake::calls.clear();
-  EXPECT_EQ(module.ADCSetAnalogInputRange(0x5E, 8), 0);
-  EXPECT_THAT(fake::calls, ElementsAre("Range 0x5E 8"));
+  for (std::uint8_t code : MmpeeaxModule::kAnalogSlotCodes) EXPECT_EQ(module.ADCSetAnalogInputRange(code, 8), 0);
+  EXPECT_THAT(NewCalls(), ElementsAreArray(kStartUp));
   for (int pass = 0; pass < 2; ++pass) {
-    fake::calls.clear();
     EXPECT_EQ(module.ReadAllAnalogInputs(), 0);
-    EXPECT_THAT(fake::calls, ElementsAreArray(CallsOf('1')));
+    EXPECT_THAT(NewCalls(), ElementsAreArray(CallsOf('1')));
     for (int slot = 0; slot < 8; ++slot) EXPECT_EQ(module.analogValues[slot], 0.5 * (8 * pass + slot) - 3);
   }
 }
 
 TEST_F(ModuleTest, DigitalOperationsRefuseCodesOtherThan0x80To0x82WithoutAVendorCall) {
   MmpeeaxModule module;
-  fake::calls.clear();
-  for (int code = 0; code <= 0xFF; ++code) {
-    if (code >= 0x80 && code <= 0x82) continue;
+  NewCalls();
+  for (std::uint8_t code = 0x83; code != 0x80; ++code) {  // every other code, round past 0xFF
     std::uint8_t level = 7;
-    const auto c = static_cast<std::uint8_t>(code);
-    EXPECT_EQ(module.DIOSetChannelDirection(c, 0), -1) << code;
-    EXPECT_EQ(module.DIOSetChannelLevel(c, 1), -1) << code;
-    EXPECT_EQ(module.DIOGetChannelLevel(c, &level), -1) << code;
+    EXPECT_EQ(module.DIOSetChannelDirection(code, 0), -1) << int{code};
+    EXPECT_EQ(module.DIOSetChannelLevel(code, 1), -1) << int{code};
+    EXPECT_EQ(module.DIOGetChannelLevel(code, &level), -1) << int{code};
     EXPECT_EQ(level, 7);
   }
   EXPECT_EQ(module.DIOSetChannelDirection(0x81, 2), -1);
@@ -118,7 +111,7 @@ TEST_F(ModuleTest, DigitalOperationsRefuseCodesOtherThan0x80To0x82WithoutAVendor
 TEST_F(ModuleTest, DigitalOperationsGiveTheVendorTheLowFourBitsAndKeepTheLowByte) {
   fake::script.levels = {0x1A5};
   MmpeeaxModule module;
-  fake::calls.clear();
+  NewCalls();
   std::uint8_t level = 0;
   EXPECT_EQ(module.DIOSetChannelDirection(0x82, 1), 0);
   EXPECT_EQ(module.DIOSetChannelLevel(0x81, 1), 0);
@@ -130,7 +123,7 @@ TEST_F(ModuleTest, DigitalOperationsGiveTheVendorTheLowFourBitsAndKeepTheLowByte
 
 TEST_F(ModuleTest, BulkDriveAndCloseDriveOnlyChannelsRecordedAsOutputs) {
   MmpeeaxModule module;
-  fake::calls.clear();
+  NewCalls();
   EXPECT_EQ(module.DIOSetAllOutputLevels(1), 0);
   EXPECT_THAT(fake::calls, IsEmpty());  // nothing set yet
   module.DIOSetChannelDirection(0x80, 0);
@@ -138,7 +131,7 @@ TEST_F(ModuleTest, BulkDriveAndCloseDriveOnlyChannelsRecordedAsOutputs) {
   module.DIOSetChannelDirection(0x82, 0);
   EXPECT_EQ(module.DIOSetChannelDirection(0x80, 2), -1);  // refused: still an output
   EXPECT_THAT(module.dioDirection, ElementsAre(0, 1, 0));
-  fake::calls.clear();
+  NewCalls();
   EXPECT_EQ(module.DIOSetAllOutputLevels(1), 0);
   EXPECT_EQ(module.Close(), 0);
   EXPECT_THAT(fake::calls, ElementsAre("Level 0 1", "Level 2 1", "Level 0 0", "Level 2 0", "Close"));
