@@ -7,14 +7,12 @@
 #include <vector>
 
 int main(int argc, char** argv) {
-  DWORD unused = 0;
-  std::vector<char> info(argc == 2 ? GetFileVersionInfoSizeA(argv[1], &unused) : 0);
+  std::vector<char> info(argc == 2 ? GetFileVersionInfoSizeA(argv[1], nullptr) : 0);
   void* value = nullptr;
   UINT size = 0;
   if (info.empty() || !GetFileVersionInfoA(argv[1], 0, static_cast<DWORD>(info.size()), info.data()) ||
-      !VerQueryValueA(info.data(), "\\", &value, &size)) {
+      !VerQueryValueA(info.data(), "\\", &value, &size))
     return 1;
-  }
   const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
   std::printf("version %u.%u.%u.%u\n", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
               HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
@@ -27,5 +25,4 @@ int main(int argc, char** argv) {
     const bool found = VerQueryValueA(info.data(), query, &value, &size);
     std::printf("%s: %s\n", name, found ? static_cast<const char*>(value) : "(none)");
   }
-  return 0;
 }
