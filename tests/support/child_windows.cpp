@@ -72,21 +72,15 @@ std::vector<std::string> SetEnvironment(const std::vector<std::string>& assignme
 // not read holds the writer, and more bytes waiting than the pipe holds say so.
 const std::size_t kPipeCapacity = 4096;
 
-// Bytes waiting in a pipe, or -1 once it has ended and all of it is read (closed then).
-long long Waiting(void*& pipe) {
-  DWORD waiting = 0;
-  if (pipe != nullptr && !PeekNamedPipe(pipe, nullptr, 0, nullptr, &waiting, nullptr)) Close(pipe);
-  return pipe == nullptr ? -1 : static_cast<long long>(waiting);
-}
-
-// Reads what a pipe holds; whether it held any.
+// Reads what a pipe holds; whether it held any. A pipe that has ended, and been read to its
+// end, is closed.
 bool Drain(void*& pipe, std::string& text) {
-  const long long waiting = Waiting(pipe);
-  if (waiting <= 0) return false;
+  DWORD waiting = 0, got = 0;
+  if (pipe != nullptr && !PeekNamedPipe(pipe, nullptr, 0, nullptr, &waiting, nullptr)) Close(pipe);
+  if (waiting == 0) return false;
   const std::size_t had = text.size();
-  DWORD got = 0;
-  text.resize(had + static_cast<std::size_t>(waiting));
-  ReadFile(pipe, &text[had], static_cast<DWORD>(waiting), &got, nullptr);
+  text.resize(had + waiting);
+  ReadFile(pipe, &text[had], waiting, &got, nullptr);
   text.resize(had + got);
   return true;
 }
@@ -185,5 +179,9 @@ void Child::Kill() {
 // A write larger than what the pipe holds waits until the reader has taken it all: more
 // bytes waiting than that means the child is held in the write.
 bool Child::BlockedWriting(int timeoutMs, const char* /*kernelWait*/) {
-  return Within(Scaled(timeoutMs), [this] { return Waiting(output_) > static_cast<long long>(kPipeCapacity); });
+  return Within(Scaled(timeoutMs), [this] {
+    DWORD waiting = 0;
+    return output_ != nullptr && PeekNamedPipe(output_, nullptr, 0, nullptr, &waiting, nullptr) &&
+           waiting > kPipeCapacity;
+  });
 }
