@@ -3,19 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int MillisecondsLeft(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
-
-Clock::time_point In(int milliseconds) { return Clock::now() + std::chrono::milliseconds(Scaled(milliseconds)); }
-
-}  // namespace
+#include <thread>
 
 int Scaled(int milliseconds) {
   static const int slowness = std::max(1, Setting("QUILLTERM_E2E_SLOWNESS", 1));
@@ -27,44 +15,49 @@ int Setting(const char* name, int otherwise) {
   return value != nullptr ? std::atoi(value) : otherwise;
 }
 
-bool Child::WaitFor(const std::string& needle, int count, int timeoutMs) {
-  const auto deadline = In(timeoutMs);
-  auto occurrences = [&] {
-    int found = 0;
-    for (std::size_t at = out.find(needle); at != std::string::npos; at = out.find(needle, at + 1)) ++found;
-    return found;
-  };
-  while (occurrences() < count)
-    if (MillisecondsLeft(deadline) == 0 || !Pump(MillisecondsLeft(deadline))) return occurrences() >= count;
+void Pause(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+bool Child::Within(int milliseconds, const std::function<bool()>& done) {
+  for (const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds); !done(); Pause(1))
+    if (Clock::now() >= deadline) return false;
   return true;
 }
 
-bool Child::Exited(int timeoutMs) { return ExitedBy(In(timeoutMs)); }
-
-bool Child::ExitedBy(Clock::time_point deadline) {
-  while (!Reap()) {
-    if (MillisecondsLeft(deadline) == 0) return false;
-    if (!Pump(std::min(10, MillisecondsLeft(deadline)))) AwaitEnd();
+bool Child::Pumping(int timeoutMs, const std::function<bool(bool open)>& done) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(Scaled(timeoutMs));
+  for (bool open = true; !done(open);) {
+    if (Clock::now() >= deadline) return false;
+    if (!(open = Pump(10))) Pause(1);  // it ends a moment after its output
   }
   return true;
 }
 
+bool Child::WaitFor(const std::string& needle, int count, int timeoutMs) {
+  auto seen = [&] {
+    int found = 0;
+    for (std::size_t at = out.find(needle); at != std::string::npos; at = out.find(needle, at + 1)) ++found;
+    return found >= count;
+  };
+  Pumping(timeoutMs, [&](bool open) { return !open || seen(); });
+  return seen();
+}
+
+bool Child::Exited(int timeoutMs) {
+  return Pumping(timeoutMs, [this](bool) { return Reap(); });
+}
+
 int Child::Finish(int timeoutMs) {
   CloseInput();
-  const auto deadline = In(timeoutMs);
-  while (MillisecondsLeft(deadline) > 0 && Pump(MillisecondsLeft(deadline))) continue;
-  if (ExitedBy(deadline)) return status_;
-  Kill();
-  return kKilled;
+  Pumping(timeoutMs, [this](bool open) { return !open && Reap(); });
+  if (!Reap()) Kill();  // perhaps reaped, with its output still held open
+  return *status_;
 }
 
 int startsRetried = 0;
 #ifdef _WIN32
-namespace {
-struct Retries {
-  ~Retries() { std::printf("measured: failed_starts_retried=%d\n", startsRetried); }
-} retries;
-}  // namespace
+// Each test program says at its end how many it retried.
+[[maybe_unused]] const int kRetriesSaid =
+    std::atexit([] { std::printf("measured: failed_starts_retried=%d\n", startsRetried); });
 #endif
 
 int RunToEnd(const Launch& launch, const std::string& input, std::string* out, std::string* err) {

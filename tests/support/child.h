@@ -11,6 +11,8 @@
 
 #include <chrono>
 #include <csignal>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,8 +25,8 @@ struct Launch {
   // At a terminal: a pseudo-terminal on POSIX; on Windows, input at this process's console
   // (typed there by Send) and output through a pipe.
   bool terminal = false;
-  // Windows: standard output a pipe that holds only kPipeCapacity bytes, so that a larger
-  // write waits there until it is read.
+  // Windows: standard output a pipe that holds only a few kilobytes, so that a larger write
+  // waits there until it is read.
   bool smallPipe = false;
 };
 
@@ -42,8 +44,6 @@ const char* const kNullDevice = "/dev/null";
 #endif
 // Windows' Ctrl-Break, as its runtime numbers it (SIGBREAK); POSIX has none.
 const int kCtrlBreak = 21;
-// How many bytes of the child's output its pipe holds before a write blocks.
-extern const std::size_t kPipeCapacity;
 // What Finish returns for a child that had to be killed at the deadline: no exit status
 // on either platform.
 const int kKilled = -1000000;
@@ -84,21 +84,23 @@ class Child {
   // one on POSIX), or kKilled if it had to be killed at the deadline.
   int Finish(int timeoutMs = 30000);
 
-  std::string out;
-  std::string err;
+  std::string out, err;
   std::vector<std::size_t> writes;  // the size of each message, with kPackets
 
  private:
+  using Clock = std::chrono::steady_clock;
+  // Tries `done` until it holds or the milliseconds given have passed, pausing a moment
+  // between tries.
+  static bool Within(int milliseconds, const std::function<bool()>& done);
+  // Reads output until `done`, told whether any output is still open, holds or the time
+  // given (scaled) has passed.
+  bool Pumping(int timeoutMs, const std::function<bool(bool open)>& done);
   // Reads what comes within the time given; false once all output has ended.
   bool Pump(int timeoutMs);
   // Whether the child has ended, without waiting; if so, status_ holds its status.
   bool Reap();
-  // A moment's wait for a child whose output has ended, which it does just before it ends.
-  void AwaitEnd();
   void Kill();
-  bool ExitedBy(std::chrono::steady_clock::time_point deadline);
-  int status_ = kKilled;
-  bool reaped_ = false;
+  std::optional<int> status_;  // once reaped
 #ifdef _WIN32
   void *process_ = nullptr, *input_ = nullptr, *output_ = nullptr, *errors_ = nullptr;
   bool console_ = false;

@@ -1,5 +1,5 @@
-#include <dirent.h>
 #include <fcntl.h>
+#include <glob.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -7,10 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
-#include <ctime>
+#include <cstring>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 
 #include "tests/support/child.h"
 
@@ -27,17 +28,42 @@ namespace {
   _exit(127);
 }
 
-// Closes `fd` unless it is also `other` (a terminal's one descriptor for both).
-void CloseUnlessShared(int& fd, int other) {
-  if (fd >= 0 && fd != other) close(fd);
-  if (fd != other) fd = -1;
+void Close(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+// This side's end of a standard stream, and in `child` the child's: the file at `path`, none
+// for kClosed, or else a pipe or a socket, as child.h describes them.
+int Stream(const std::string& path, bool childReads, int& child) {
+  int ends[2] = {-1, -1};  // a pipe's read end, then its written one; a socket's are alike
+  if (path == kPackets || path == kResetSocket) {
+    if (socketpair(AF_UNIX, path == kPackets ? SOCK_SEQPACKET : SOCK_STREAM, 0, ends) != 0) std::abort();
+  } else if (path.empty() || path == kFullPipe) {
+    if (pipe(ends) != 0) std::abort();
+  } else if (path != kClosed) {
+    ends[childReads ? 0 : 1] = open(path.c_str(), childReads ? O_RDONLY : O_WRONLY);
+  }
+  child = ends[childReads ? 0 : 1];
+  int ours = ends[childReads ? 1 : 0];
+  if (path == kResetSocket && write(child, "", 1) == 1) Close(ours);  // with the byte unread
+  if (path == kFullPipe) {
+    static const char fill[4096] = {};
+    fcntl(child, F_SETFL, O_NONBLOCK);
+    while (write(child, fill, sizeof fill) > 0) continue;
+    fcntl(child, F_SETFL, 0);
+  }
+  return ours;
+}
+
+// The whole of a file, such as one of /proc's.
+std::string Contents(const std::string& path) {
+  std::ostringstream contents;
+  contents << std::ifstream(path).rdbuf();
+  return contents.str();
 }
 
 }  // namespace
-
-const std::size_t kPipeCapacity = 1 << 16;  // Linux's default
-
-void Pause(int milliseconds) { usleep(static_cast<useconds_t>(milliseconds) * 1000); }
 
 std::string TemporaryFile(const char* prefix) {
   std::string path = std::string("/tmp/") + prefix + "-XXXXXX";
@@ -45,54 +71,33 @@ std::string TemporaryFile(const char* prefix) {
   return path;
 }
 
-Child::Child(const Launch& launch) {
+Child::Child(const Launch& launch) : packets_(launch.stdoutPath == kPackets) {
   signal(SIGPIPE, SIG_IGN);  // a child that stops reading must not kill the test
   if (launch.terminal) {
     pid_ = forkpty(&output_, nullptr, nullptr, nullptr);
     if (pid_ == 0) Exec(launch);
-    input_ = output_;
+    input_ = dup(output_);  // the terminal's one descriptor, so that closing input leaves output
     return;
   }
-  int inPipe[2], outPipe[2], errPipe[2];
-  packets_ = launch.stdoutPath == kPackets;
-  const bool full = launch.stdoutPath == kFullPipe, reset = launch.stdinPath == kResetSocket;
-  const bool outputMade = packets_ ? socketpair(AF_UNIX, SOCK_SEQPACKET, 0, outPipe) == 0 : pipe(outPipe) == 0;
-  const bool inputMade =
-      reset ? socketpair(AF_UNIX, SOCK_STREAM, 0, inPipe) == 0 && write(inPipe[0], "", 1) == 1 : pipe(inPipe) == 0;
-  if (!inputMade || !outputMade || pipe(errPipe) != 0) std::abort();
-  if (full) {
-    static const char fill[4096] = {};
-    fcntl(outPipe[1], F_SETFL, O_NONBLOCK);
-    while (write(outPipe[1], fill, sizeof fill) > 0) continue;
-    fcntl(outPipe[1], F_SETFL, 0);
-  }
+  int child[3];
+  input_ = Stream(launch.stdinPath, true, child[0]);
+  output_ = Stream(launch.stdoutPath, false, child[1]);
+  errors_ = Stream("", false, child[2]);
   pid_ = fork();
   if (pid_ == 0) {
-    auto stream = [](const std::string& path, int pipeEnd, int flags) {
-      return path.empty() ? pipeEnd : path == kClosed ? -1 : open(path.c_str(), flags);
-    };
-    const int source = stream(reset ? "" : launch.stdinPath, inPipe[0], O_RDONLY);
-    const int sink = stream(packets_ || full ? "" : launch.stdoutPath, outPipe[1], O_WRONLY);
-    dup2(errPipe[1], 2);
-    for (int fd : {0, 1}) close(fd);
-    if (source >= 0) dup2(source, 0);
-    if (sink >= 0) dup2(sink, 1);
+    for (int fd = 0; fd < 3; ++fd) {
+      if (child[fd] < 0) close(fd);
+      dup2(child[fd], fd);  // no more than fails for a closed stream
+    }
     for (int fd = 3; fd < 64; ++fd) close(fd);
     Exec(launch);
   }
-  for (int fd : {inPipe[0], outPipe[1], errPipe[1]}) close(fd);
-  input_ = inPipe[1];
-  output_ = outPipe[0];
-  errors_ = errPipe[0];
-  if (!launch.stdinPath.empty()) CloseInput();
-  if (!launch.stdoutPath.empty() && !packets_ && !full) CloseOutput();
+  for (int& fd : child) Close(fd);
 }
 
 Child::~Child() {
-  if (!reaped_) Kill();
-  CloseInput();
-  for (int fd : {output_, errors_})
-    if (fd >= 0) close(fd);
+  if (!status_) Kill();
+  for (int* fd : {&input_, &output_, &errors_}) Close(*fd);
 }
 
 void Child::Send(const std::string& bytes) {
@@ -101,84 +106,68 @@ void Child::Send(const std::string& bytes) {
     if ((n = write(input_, bytes.data() + sent, bytes.size() - sent)) <= 0) return;
 }
 
-void Child::CloseInput() { CloseUnlessShared(input_, output_); }
+void Child::CloseInput() { Close(input_); }
 
-void Child::CloseOutput() { CloseUnlessShared(output_, input_); }
+void Child::CloseOutput() { Close(output_); }
 
 // Returns once the child has taken the signal off its pending set, so that a second signal
 // counts as one more rather than merging with the first (on Linux the handler then runs
 // before the child's own code goes on), or holds it pending while it blocks it.
 bool Child::Interrupt(int signal) {
   kill(pid_, signal);
-  const std::string status = "/proc/" + std::to_string(pid_) + "/status";
-  for (int waited = 0; waited < Scaled(10000); ++waited) {
-    std::ifstream in(status);
-    unsigned long long pending = 0, held = 0;
-    for (std::string line; std::getline(in, line);) {
-      if (line.compare(0, 7, "ShdPnd:") == 0) pending = std::strtoull(line.c_str() + 7, nullptr, 16);
-      if (line.compare(0, 7, "SigBlk:") == 0) held = std::strtoull(line.c_str() + 7, nullptr, 16);
-    }
-    if ((pending & ~held & (1ULL << (signal - 1))) == 0) return true;
-    Pause(1);
-  }
+  const std::string path = "/proc/" + std::to_string(pid_) + "/status";
+  Within(Scaled(10000), [&] {
+    const std::string status = Contents(path);
+    auto mask = [&](const char* name) {  // a line such as "ShdPnd:\t0000000000000002"
+      const std::size_t at = status.find(name);
+      return at == std::string::npos ? 0 : std::strtoull(status.c_str() + at + std::strlen(name), nullptr, 16);
+    };
+    return (mask("ShdPnd:") & ~mask("SigBlk:") & (1ULL << (signal - 1))) == 0;
+  });
   return true;
 }
 
 bool Child::Pump(int timeoutMs) {
   if (output_ < 0 && errors_ < 0) return false;
   pollfd fds[2] = {{output_, POLLIN, 0}, {errors_, POLLIN, 0}};  // poll passes over a closed one's -1
-  if (poll(fds, 2, timeoutMs) <= 0) return true;
+  poll(fds, 2, timeoutMs);
   for (int i = 0; i < 2; ++i) {
-    int& fd = i == 0 ? output_ : errors_;
     if (fds[i].revents == 0) continue;
     static char chunk[1 << 18];  // larger than any one message
-    const ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n > 0) {
-      (i == 0 ? out : err).append(chunk, static_cast<std::size_t>(n));
-      if (i == 0 && packets_) writes.push_back(static_cast<std::size_t>(n));
-    } else {
-      if (fd == input_) input_ = -1;
-      close(fd);
-      fd = -1;
+    const ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
+    if (n <= 0) {
+      Close(i == 0 ? output_ : errors_);
+      continue;
     }
+    (i == 0 ? out : err).append(chunk, static_cast<std::size_t>(n));
+    if (i == 0 && packets_) writes.push_back(static_cast<std::size_t>(n));
   }
   return output_ >= 0 || errors_ >= 0;
 }
 
 bool Child::Reap() {
   int status = 0;
-  if (reaped_ || waitpid(pid_, &status, WNOHANG) <= 0) return reaped_;
-  reaped_ = true;
-  status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return true;
-}
-
-void Child::AwaitEnd() {
-  const timespec moment{0, 100000};
-  nanosleep(&moment, nullptr);
+  if (!status_ && waitpid(pid_, &status, WNOHANG) > 0)
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return status_.has_value();
 }
 
 void Child::Kill() {
   kill(pid_, SIGKILL);
   waitpid(pid_, nullptr, 0);
-  reaped_ = true;
+  status_ = kKilled;
 }
 
 // The kernel names where a sleeping thread waits: "pipe_write", or "anon_pipe_write" on
 // newer kernels. Under valgrind the writing thread is one of several.
 bool Child::BlockedWriting(int timeoutMs, const char* kernelWait) {
-  const std::string tasks = "/proc/" + std::to_string(pid_) + "/task/";
-  for (int waited = 0; waited < Scaled(timeoutMs); ++waited) {
-    bool found = false;
-    DIR* folder = opendir(tasks.c_str());
-    for (dirent* task = folder != nullptr ? readdir(folder) : nullptr; task != nullptr; task = readdir(folder)) {
-      std::ifstream wchan(tasks + task->d_name + "/wchan");
-      const std::string where((std::istreambuf_iterator<char>(wchan)), std::istreambuf_iterator<char>());
-      found = found || where.find(kernelWait) != std::string::npos;
-    }
-    if (folder != nullptr) closedir(folder);
-    if (found) return true;
-    Pause(1);
-  }
-  return false;
+  const std::string pattern = "/proc/" + std::to_string(pid_) + "/task/*/wchan";
+  auto waits = [&](const char* wchan) { return Contents(wchan).find(kernelWait) != std::string::npos; };
+  return Within(Scaled(timeoutMs), [&] {
+    glob_t tasks{};
+    const bool found = glob(pattern.c_str(), 0, nullptr, &tasks) == 0 &&
+                       std::any_of(tasks.gl_pathv, tasks.gl_pathv + tasks.gl_pathc, waits);
+    globfree(&tasks);
+    return found;
+  });
 }

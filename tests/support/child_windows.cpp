@@ -1,6 +1,4 @@
 #include <cstdio>
-#include <cstring>
-#include <utility>
 
 #include "tests/support/child.h"
 #define WIN32_LEAN_AND_MEAN
@@ -36,15 +34,6 @@ void Close(void*& handle) {
   handle = nullptr;
 }
 
-HANDLE Pipe(HANDLE* childEnd, bool childReads, DWORD size) {
-  HANDLE read = nullptr, write = nullptr;
-  if (!CreatePipe(&read, &write, &inherited, size)) return nullptr;
-  HANDLE ours = childReads ? write : read;
-  *childEnd = childReads ? read : write;
-  SetHandleInformation(ours, HANDLE_FLAG_INHERIT, 0);
-  return ours;
-}
-
 // An existing file or device; with backup semantics a folder opens too, and reads fail.
 HANDLE Open(const std::string& path, DWORD access) {
   HANDLE file = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherited,
@@ -52,27 +41,51 @@ HANDLE Open(const std::string& path, DWORD access) {
   return file == INVALID_HANDLE_VALUE ? nullptr : file;
 }
 
-// The environment is this process's own, with the launch's additions set around the start
-// and put back afterwards.
-std::vector<std::pair<std::string, std::string>> SetEnvironment(const std::vector<std::string>& assignments) {
-  std::vector<std::pair<std::string, std::string>> before;
+// The child's end of a standard stream: the file at `path`, none for kClosed, or else a pipe
+// of `size` bytes, whose other end is this side's `ours`.
+HANDLE Stream(const std::string& path, bool childReads, void** ours, std::size_t size = 0) {
+  HANDLE ends[2] = {};  // read, then written
+  if (path == kClosed) return nullptr;
+  if (!path.empty()) return Open(path, childReads ? GENERIC_READ : GENERIC_WRITE);
+  if (!CreatePipe(&ends[0], &ends[1], &inherited, static_cast<DWORD>(size))) return nullptr;
+  *ours = ends[childReads ? 1 : 0];
+  SetHandleInformation(*ours, HANDLE_FLAG_INHERIT, 0);
+  return ends[childReads ? 0 : 1];
+}
+
+// Sets each "name=value", or unsets "name" alone, and returns what they were, in that form:
+// the launch's additions to this process's environment are set around the start only.
+std::vector<std::string> SetEnvironment(const std::vector<std::string>& assignments) {
+  std::vector<std::string> before;
   for (const std::string& assignment : assignments) {
-    const std::string name = assignment.substr(0, assignment.find('='));
+    const std::size_t equals = assignment.find('=');
+    const std::string name = assignment.substr(0, equals);
     std::string value(32767, '\0');
     value.resize(GetEnvironmentVariableA(name.c_str(), &value[0], static_cast<DWORD>(value.size())));
-    before.emplace_back(name, value);
-    SetEnvironmentVariableA(name.c_str(), assignment.c_str() + name.size() + 1);
+    before.push_back(value.empty() ? name : name + "=" + value);
+    SetEnvironmentVariableA(name.c_str(), equals == std::string::npos ? nullptr : assignment.c_str() + equals + 1);
   }
   return before;
 }
-
-}  // namespace
 
 // The small pipe's: smaller than most of the program's writes, so that one this side does
 // not read holds the writer, and more bytes waiting than the pipe holds say so.
 const std::size_t kPipeCapacity = 4096;
 
-void Pause(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
+// Reads what a pipe holds; whether it held any. A pipe that has ended, and been read to its
+// end, is closed.
+bool Drain(void*& pipe, std::string& text) {
+  DWORD waiting = 0, got = 0;
+  if (pipe != nullptr && !PeekNamedPipe(pipe, nullptr, 0, nullptr, &waiting, nullptr)) Close(pipe);
+  if (waiting == 0) return false;
+  const std::size_t had = text.size();
+  text.resize(had + waiting);
+  ReadFile(pipe, &text[had], waiting, &got, nullptr);
+  text.resize(had + got);
+  return true;
+}
+
+}  // namespace
 
 std::string TemporaryFile(const char* prefix) {
   char folder[MAX_PATH], path[MAX_PATH];
@@ -86,45 +99,29 @@ Child::Child(const Launch& launch) : console_(launch.terminal) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  if (console_) {
-    startup.hStdInput = Open("CONIN$", GENERIC_READ | GENERIC_WRITE);
-    input_ = Open("CONIN$", GENERIC_READ | GENERIC_WRITE);
-  } else if (launch.stdinPath.empty()) {
-    input_ = Pipe(&startup.hStdInput, true, 0);
-  } else if (launch.stdinPath != kClosed) {
-    startup.hStdInput = Open(launch.stdinPath, GENERIC_READ);
-  }
-  if (launch.stdoutPath.empty()) {  // a large pipe lets much output through quickly under wine
-    output_ = Pipe(&startup.hStdOutput, false, static_cast<DWORD>(launch.smallPipe ? kPipeCapacity : 1 << 20));
-  } else if (launch.stdoutPath != kClosed) {
-    startup.hStdOutput = Open(launch.stdoutPath, GENERIC_WRITE);
-  }
-  errors_ = Pipe(&startup.hStdError, false, 0);
+  if (console_) input_ = Open("CONIN$", GENERIC_READ | GENERIC_WRITE);
+  startup.hStdInput = console_ ? Open("CONIN$", GENERIC_READ | GENERIC_WRITE) : Stream(launch.stdinPath, true, &input_);
+  // A large pipe lets much output through quickly under wine.
+  startup.hStdOutput = Stream(launch.stdoutPath, false, &output_, launch.smallPipe ? kPipeCapacity : 1 << 20);
+  startup.hStdError = Stream("", false, &errors_);
   std::string command;
   for (const std::string& arg : launch.argv) command += (command.empty() ? "\"" : " \"") + arg + "\"";
-  const auto before = SetEnvironment(launch.environment);
+  const std::vector<std::string> before = SetEnvironment(launch.environment);
   PROCESS_INFORMATION started{};
   // wine now and then fails to start a process at all: then once more, counted.
-  bool made = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started);
-  if (!made) {
-    std::fprintf(stderr, "cannot start %s: error %lu; once more\n", command.c_str(), GetLastError());
-    ++startsRetried;
-    made = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started);
+  for (int attempt = 0; attempt < 2 && started.hProcess == nullptr; ++attempt) {
+    startsRetried += attempt;
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started))
+      std::fprintf(stderr, "cannot start %s: error %lu\n", command.c_str(), GetLastError());
   }
-  if (made) {
-    CloseHandle(started.hThread);
-    process_ = started.hProcess;
-  } else {
-    std::fprintf(stderr, "cannot start %s: error %lu\n", command.c_str(), GetLastError());
-    reaped_ = true;
-  }
-  for (const auto& variable : before)
-    SetEnvironmentVariableA(variable.first.c_str(), variable.second.empty() ? nullptr : variable.second.c_str());
-  for (void** handle : {&startup.hStdInput, &startup.hStdOutput, &startup.hStdError}) Close(*handle);
+  process_ = started.hProcess;
+  if (process_ == nullptr) status_ = kKilled;  // nothing to wait for
+  SetEnvironment(before);
+  for (void* handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError, started.hThread}) Close(handle);
 }
 
 Child::~Child() {
-  if (!reaped_) Kill();
+  if (!status_) Kill();
   for (void** handle : {&process_, &input_, &output_, &errors_}) Close(*handle);
 }
 
@@ -151,9 +148,7 @@ void Child::Send(const std::string& bytes) {
   }
 }
 
-void Child::CloseInput() {
-  if (!console_) Close(input_);
-}
+void Child::CloseInput() { Close(input_); }
 
 void Child::CloseOutput() { Close(output_); }
 
@@ -162,57 +157,31 @@ bool Child::Interrupt(int signal) {
 }
 
 bool Child::Pump(int timeoutMs) {
-  const DWORD until = GetTickCount() + static_cast<DWORD>(timeoutMs);
-  for (;;) {
-    bool open = false, read = false;
-    for (void** handle : {&output_, &errors_}) {
-      DWORD waiting = 0;
-      const bool ended = *handle != nullptr && !PeekNamedPipe(*handle, nullptr, 0, nullptr, &waiting, nullptr);
-      if (ended) Close(*handle);  // closed, and all read
-      if (*handle == nullptr) continue;
-      open = true;
-      if (waiting == 0) continue;
-      std::string& text = handle == &output_ ? out : err;
-      const std::size_t had = text.size();
-      text.resize(had + waiting);
-      DWORD got = 0;
-      ReadFile(*handle, &text[had], waiting, &got, nullptr);
-      text.resize(had + got);
-      read = true;
-    }
-    if (!open) return false;
-    if (read || static_cast<LONG>(GetTickCount() - until) >= 0) return true;
-    Sleep(1);
-  }
+  auto open = [this] { return output_ != nullptr || errors_ != nullptr; };
+  // Both pipes each time: `|`, not `||`.
+  Within(timeoutMs, [&] { return (Drain(output_, out) | Drain(errors_, err)) || !open(); });
+  return open();
 }
 
 bool Child::Reap() {
   DWORD status = 0;
-  if (reaped_ || WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) return reaped_;
-  GetExitCodeProcess(process_, &status);
-  status_ = static_cast<int>(status);
-  reaped_ = true;
-  return true;
+  if (!status_ && WaitForSingleObject(process_, 0) == WAIT_OBJECT_0 && GetExitCodeProcess(process_, &status))
+    status_ = static_cast<int>(status);
+  return status_.has_value();
 }
-
-void Child::AwaitEnd() { WaitForSingleObject(process_, 2); }
 
 void Child::Kill() {
   TerminateProcess(process_, 1);
   WaitForSingleObject(process_, INFINITE);
-  reaped_ = true;
+  status_ = kKilled;
 }
 
 // A write larger than what the pipe holds waits until the reader has taken it all: more
 // bytes waiting than that means the child is held in the write.
 bool Child::BlockedWriting(int timeoutMs, const char* /*kernelWait*/) {
-  for (int waited = 0; waited < Scaled(timeoutMs); ++waited) {
+  return Within(Scaled(timeoutMs), [this] {
     DWORD waiting = 0;
-    if (output_ != nullptr && PeekNamedPipe(output_, nullptr, 0, nullptr, &waiting, nullptr) &&
-        waiting > kPipeCapacity) {
-      return true;
-    }
-    Pause(1);
-  }
-  return false;
+    return output_ != nullptr && PeekNamedPipe(output_, nullptr, 0, nullptr, &waiting, nullptr) &&
+           waiting > kPipeCapacity;
+  });
 }
