@@ -43,18 +43,16 @@ Session RandomSession(std::mt19937& random, std::size_t maxInput, const char* fa
 TEST(Differential, RandomSessionsMatchTheModelExactly) {
   std::mt19937 random(static_cast<unsigned>(Setting("QUILLTERM_SEED", 1)));
   const int sessions = Setting("QUILLTERM_SESSIONS", 10000);
-  int failures = 0;
-  for (int i = 0; i < sessions && failures < 5; ++i) {
+  for (int i = 0, failures = 0; i < sessions && failures < 5; ++i) {
     const Session session = RandomSession(random, 24, "1234");
-    const Prediction expected = Predict(session, {target.windows, target.tiesAway});
+    const Prediction expected = Predict(session, {kWindows, target.tiesAway});
     std::string out, err;
     FakeRun run(session.Script());
     const int status = RunToEnd(run.launch, session.input, &out, &err);
-    const std::vector<std::string> calls = run.Calls();
     const bool same =
-        status == expected.status && out == target.Lines(expected.out) && err.empty() && calls == expected.calls;
+        status == expected.status && out == target.Lines(expected.out) && err.empty() && run.Calls() == expected.calls;
     EXPECT_TRUE(same) << "session " << i << ": " << session.Script() << " input "
-                      << testing::PrintToString(session.input) << "\nstatus " << status << ", " << calls.size()
+                      << testing::PrintToString(session.input) << "\nstatus " << status << ", " << run.Calls().size()
                       << " calls, out\n" + out + "\nexpected\n" + expected.out + err;
     failures += same ? 0 : 1;
   }

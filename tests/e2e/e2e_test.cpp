@@ -39,7 +39,7 @@ const std::string kReadout = "AIN VALUES: " + Times(7, std::string("10000000000.
 // is skipped there, with that reason.
 struct Platforms {
   const char *notOnWindows = nullptr, *notOnPosix = nullptr;
-  const char* Reason() const { return target.windows ? notOnWindows : notOnPosix; }
+  const char* Reason() const { return kWindows ? notOnWindows : notOnPosix; }
 };
 const Platforms kBoth;
 const Platforms kNoFullDevice{"Windows has no device that is always full"};
@@ -107,7 +107,7 @@ std::vector<Surroundings> SurroundingsTable() {
       {"hundreds of arguments", "", "", "q", 500, 0, Header() + kMenu + kBye, kStartUp, kBoth, "", 2},
       {"a mebibyte with no line end", "", "", std::string(1 << 20, 'x'), 0, 0,
        Header() + Times((1 << 20) + 1, kMenu) + ended, kStartUp},
-      {"a failed open", "", "", "1\nq", 0, target.windows ? -1 : 255, failedOpen, {"Open"}, kBoth, "open=1", 1},
+      {"a failed open", "", "", "1\nq", 0, kWindows ? -1 : 255, failedOpen, {"Open"}, kBoth, "open=1", 1},
       {"output that fills the buffer exactly", "", "", std::string(226, '1') + std::string(17, 'x'), 0, 0,
        Header() + kMenu + Times(226, kReadout) + Times(17, kMenu) + ended, CallsFor(std::string(226, '1')), kBoth, wide, 5,
        kOutputBuffer - kMenu.size()},
@@ -165,7 +165,7 @@ TEST_P(Hostile, SurroundingsAreHandledAsDocumented) {
     EXPECT_EQ(RunToEnd(cat, "", &out, nullptr), 0);
     EXPECT_EQ(out, "1\n0\n");
   }
-  fake.launch.stdoutPath = c.stdoutPath.empty() && !target.windows ? kPackets : c.stdoutPath;
+  fake.launch.stdoutPath = c.stdoutPath.empty() && !kWindows ? kPackets : c.stdoutPath;
   fake.launch.smallPipe = c.smallPipe;
   Child child(fake.launch);
   if (c.stdinPath == kPiped) child.Send(c.input);
@@ -173,7 +173,7 @@ TEST_P(Hostile, SurroundingsAreHandledAsDocumented) {
     ASSERT_TRUE(child.BlockedWriting(10000, c.blockedIn));
     if (!child.Interrupt(c.signal)) GTEST_SKIP() << "this console sends no Ctrl-Break (wine's sends none)";
   }
-  if (target.windows && c.interrupts > 0) Pause(Scaled(1000));  // the handler's thread, a moment later
+  if (kWindows && c.interrupts > 0) Pause(Scaled(1000));  // the handler's thread, a moment later
   EXPECT_EQ(child.Finish(), c.status);
   child.out.erase(0, std::min(child.out.find_first_not_of('\0'), child.out.size()));  // what filled a pipe
   EXPECT_TRUE(child.out == target.Lines(c.out)) << child.out.size() << " bytes: " << child.out.substr(0, 400);
@@ -212,7 +212,7 @@ struct Terminal {
     return seen;
   }
   // What shows in the output after the prompt when `keys` and Enter are typed.
-  static std::string Echo(const std::string& keys) { return target.windows ? "" : keys + "\n"; }
+  static std::string Echo(const std::string& keys) { return kWindows ? "" : keys + "\n"; }
   // What a person sees: line ends as LF.
   std::string Screen() const {
     std::string seen = child.out;
@@ -222,7 +222,7 @@ struct Terminal {
 };
 
 TEST(Terminal, EndOfInputIsReportedAndOnlyASecondOneInARowEnds) {
-  const std::string end = target.windows ? "\x1a\r" : "\x04";  // Ctrl-Z then Enter, or Ctrl-D
+  const std::string end = kWindows ? "\x1a\r" : "\x04";  // Ctrl-Z then Enter, or Ctrl-D
   Terminal terminal;
   ASSERT_TRUE(terminal.Type("", 1));
   ASSERT_TRUE(terminal.Type(end, 2));
@@ -258,7 +258,7 @@ TEST(Terminal, CtrlCAtThePromptEndsWithStatusTwo) {
   EXPECT_TRUE(terminal.child.Exited(5000));
   EXPECT_EQ(terminal.child.Finish(), 2);
   // The pseudo-terminal shows the key.
-  EXPECT_THAT(terminal.Screen(), EndsWith(kPrompt + (target.windows ? "" : "^C") + kBye));
+  EXPECT_THAT(terminal.Screen(), EndsWith(kPrompt + (kWindows ? "" : "^C") + kBye));
 }
 
 // The simulator says at its open, on standard error, that it is simulated, and refuses any

@@ -1,53 +1,54 @@
 #include "tests/support/target.h"
 
+#include <gmock/gmock.h>
+
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
-#include <sstream>
 
-namespace {
+Target target{{}, QUILLTERM_FAKE_PROGRAM, QUILLTERM_PROGRAM};
 
-std::string Environment(const char* name, const char* otherwise = "") {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : otherwise;
-}
-
-}  // namespace
-
-#ifdef _WIN32
-const bool kWindows = true;
-#else
-const bool kWindows = false;
-#endif
-
-const Target& Target::Get() {
-  static const Target instance{Environment("QUILLTERM_E2E_EMULATOR"),
-                               Environment("QUILLTERM_E2E_FAKE", QUILLTERM_FAKE_PROGRAM),
-                               Environment("QUILLTERM_E2E_PROGRAM", QUILLTERM_PROGRAM), kWindows,
-                               !Environment("QUILLTERM_E2E_TIES_AWAY").empty()};
-  return instance;
+// The build tells a test program what it runs: --fake=PATH and --program=PATH, another
+// toolchain's programs; --slowness=N, how many times slower than natively they run (sanitized,
+// or under wine); --ties-away, that their printf rounds exact halves away from zero; and after
+// --, a command to run them through, with its options (valgrind's).
+int main(int argc, char** argv) {
+  testing::InitGoogleMock(&argc, argv);
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i], value = argument.substr(argument.find('=') + 1);
+    auto is = [&](const char* name) { return argument.rfind(name, 0) == 0; };
+    if (argument == "--") {
+      target.emulator.assign(argv + i + 1, argv + argc);
+      break;
+    }
+    if (is("--fake=")) target.fake = value;
+    if (is("--program=")) target.program = value;
+    if (is("--slowness=")) slowness = std::stoi(value);
+    if (argument == "--ties-away") target.tiesAway = true;
+    if (!is("--fake=") && !is("--program=") && !is("--slowness=") && argument != "--ties-away")
+      ADD_FAILURE() << "unknown argument: " << argument;
+  }
+  return RUN_ALL_TESTS();
 }
 
 std::vector<std::string> Target::Command(const std::string& path) const {
-  std::vector<std::string> command;
-  std::istringstream words(emulator);
-  for (std::string word; words >> word;) command.push_back(word);
+  std::vector<std::string> command = emulator;
   command.push_back(path);
   return command;
 }
 
 std::string Target::Lines(const std::string& text) const {
-  if (!windows) return text;
+  if (!kWindows) return text;
   std::string lines;
   for (char c : text) (c == '\n' ? lines += "\r\n" : lines += c);
   return lines;
 }
 
+// The log is the script's last word: its path may hold spaces.
 FakeRun::FakeRun(const std::string& script, bool terminal, std::vector<std::string> args)
     : log(TemporaryFile("quillterm-calls")) {
-  launch.argv = Target::Get().Command(Target::Get().fake);
+  launch.argv = target.Command(target.fake);
   launch.argv.insert(launch.argv.end(), args.begin(), args.end());
-  launch.environment = {"QUILLTERM_FAKE=" + script, "QUILLTERM_FAKE_LOG=" + log};
+  launch.environment = {"QUILLTERM_FAKE=" + script + " log=" + log};
   launch.terminal = terminal;
 }
 
