@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
@@ -13,13 +14,11 @@ Target target{{}, QUILLTERM_FAKE_PROGRAM, QUILLTERM_PROGRAM};
 // --, a command to run them through, with its options (valgrind's).
 int main(int argc, char** argv) {
   testing::InitGoogleMock(&argc, argv);
-  for (int i = 1; i < argc; ++i) {
-    const std::string argument = argv[i], value = argument.substr(argument.find('=') + 1);
+  char** const command = std::find(argv + 1, argv + argc, std::string("--"));
+  if (command != argv + argc) target.emulator.assign(command + 1, argv + argc);
+  for (char** next = argv + 1; next != command; ++next) {
+    const std::string argument = *next, value = argument.substr(argument.find('=') + 1);
     auto is = [&](const char* name) { return argument.rfind(name, 0) == 0; };
-    if (argument == "--") {
-      target.emulator.assign(argv + i + 1, argv + argc);
-      break;
-    }
     if (is("--fake=")) target.fake = value;
     if (is("--program=")) target.program = value;
     if (is("--slowness=")) slowness = std::stoi(value);
@@ -54,15 +53,14 @@ FakeRun::FakeRun(const std::string& script, bool terminal, std::vector<std::stri
 
 FakeRun::~FakeRun() {
   std::remove(log.c_str());
-  if (!input.empty()) std::remove(input.c_str());
+  std::remove((log + "-input").c_str());
 }
 
 // Input from a file rather than a pipe, so that a child busy writing is never also
-// waiting for the test to write.
+// waiting for the test to write; named after the log, which is the run's own.
 void FakeRun::InputFromFile(const std::string& bytes) {
-  if (input.empty()) input = TemporaryFile("quillterm-input");
-  std::ofstream(input, std::ios::binary | std::ios::trunc) << bytes;
-  launch.stdinPath = input;
+  launch.stdinPath = log + "-input";
+  std::ofstream(launch.stdinPath, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 std::vector<std::string> FakeRun::Calls() const {

@@ -40,7 +40,7 @@ struct FakeRun {
   std::vector<std::string> Calls() const;
 
   Launch launch;
-  std::string log, input;
+  std::string log;
 };
 
 #endif
