@@ -29,9 +29,10 @@ int main(int argc, char** argv) {
   return RUN_ALL_TESTS();
 }
 
-std::vector<std::string> Target::Command(const std::string& path) const {
+std::vector<std::string> Target::Command(const std::string& path, const std::vector<std::string>& args) const {
   std::vector<std::string> command = emulator;
   command.push_back(path);
+  command.insert(command.end(), args.begin(), args.end());
   return command;
 }
 
@@ -43,13 +44,9 @@ std::string Target::Lines(const std::string& text) const {
 }
 
 // The log is the script's last word: its path may hold spaces.
-FakeRun::FakeRun(const std::string& script, bool terminal, std::vector<std::string> args)
-    : log(TemporaryFile("quillterm-calls")) {
-  launch.argv = target.Command(target.fake);
-  launch.argv.insert(launch.argv.end(), args.begin(), args.end());
-  launch.environment = {"QUILLTERM_FAKE=" + script + " log=" + log};
-  launch.terminal = terminal;
-}
+FakeRun::FakeRun(const std::string& script, bool terminal, const std::vector<std::string>& args)
+    : log(TemporaryFile("quillterm-calls")),
+      launch{target.Command(target.fake, args), {"QUILLTERM_FAKE=" + script + " log=" + log}, "", "", terminal} {}
 
 FakeRun::~FakeRun() {
   std::remove(log.c_str());

@@ -22,7 +22,7 @@ struct Target {
   std::string fake, program;          // program: empty when it is linked to a vendor library
   bool tiesAway = false;              // its printf rounds exact halves away from zero (wine's ucrtbase)
 
-  std::vector<std::string> Command(const std::string& path) const;
+  std::vector<std::string> Command(const std::string& path, const std::vector<std::string>& args = {}) const;
   // Windows writes its line ends as CR LF.
   std::string Lines(const std::string& text) const;
 };
@@ -31,7 +31,7 @@ extern Target target;
 
 // The program against the fake, with the fake's record of the calls it got.
 struct FakeRun {
-  explicit FakeRun(const std::string& script, bool terminal = false, std::vector<std::string> args = {});
+  explicit FakeRun(const std::string& script, bool terminal = false, const std::vector<std::string>& args = {});
   ~FakeRun();
   FakeRun(const FakeRun&) = delete;
   FakeRun& operator=(const FakeRun&) = delete;
@@ -39,8 +39,8 @@ struct FakeRun {
   void InputFromFile(const std::string& bytes);
   std::vector<std::string> Calls() const;
 
+  std::string log;  // first: the launch names it
   Launch launch;
-  std::string log;
 };
 
 #endif
