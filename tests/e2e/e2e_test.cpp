@@ -5,25 +5,25 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cmath>
 #include <cstdio>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/support/target.h"
 
+using testing::AllOf;
+using testing::Each;
 using testing::ElementsAreArray;
 using testing::EndsWith;
-using testing::IsEmpty;
+using testing::Le;
 
 namespace {
 
-// `count` times `one`: output, or calls.
-template <typename T>
-T Times(int count, const T& one) {
-  T all;
-  while (count-- > 0) all.insert(all.end(), one.begin(), one.end());
+std::string Times(int count, const std::string& one) {
+  std::string all;
+  while (count-- > 0) all += one;
   return all;
 }
 
@@ -33,56 +33,46 @@ const std::string kLow = "CHANNEL_1 LEVEL 0x00\nCHANNEL_2 LEVEL 0x00\nCHANNEL_3 
 const std::size_t kOutputBuffer = 1 << 16;
 
 // A readout with readings=1e10 (139 bytes, and the menu, 141).
-const std::string kReadout = "AIN VALUES: " + Times(7, std::string("10000000000.00, ")) + "10000000000.00\n" + kMenu;
+const std::string kReadout = "AIN VALUES: " + Times(7, "10000000000.00, ") + "10000000000.00\n" + kMenu;
 
-// A row of a table below that only one platform can produce says why the other cannot; it
-// is skipped there, with that reason.
-struct Platforms {
-  const char *notOnWindows = nullptr, *notOnPosix = nullptr;
-  const char* Reason() const { return target.windows ? notOnWindows : notOnPosix; }
-};
-const Platforms kBoth;
-const Platforms kNoFullDevice{"Windows has no device that is always full"};
-const Platforms kNoResetSocket{"Windows programs read no sockets as standard input"};
-const Platforms kTextMode{nullptr, "a convention of Windows' text mode"};
-const Platforms kOwnThread{nullptr, "the handler runs in place of the main thread, which then writes nothing"};
-const Platforms kNoCutWrite{"on Windows an interrupt cuts no write short"};
-const Platforms kNoCutCall{"on Windows an interrupt cuts no call short"};
-const Platforms kCtrlBreakKey{nullptr, "Ctrl-Break is Windows' own"};
-// Input through a pipe, `input` sent at once, instead of from a file.
-const char* const kPiped = "<piped>";
-
-// Each row is a test of its own, named after it.
-template <typename Row>
-std::string RowName(const testing::TestParamInfo<Row>& row) {
-  std::string name = row.param.name;
-  for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  return name;
-}
+// Why a row that only one platform can produce is skipped on the other.
+const char* const kNoFullDevice = kWindows ? "Windows has no device that is always full" : nullptr;
+const char* const kNoResetSocket = kWindows ? "Windows programs read no sockets as standard input" : nullptr;
+const char* const kTextMode = kWindows ? nullptr : "a convention of Windows' text mode";
+const char* const kOwnThread =
+    kWindows ? nullptr : "the handler runs in place of the main thread, which then writes nothing";
+const char* const kCtrlBreakKey = kWindows ? nullptr : "Ctrl-Break is Windows' own";
+const char* const kNoCutWrite = kWindows ? "on Windows an interrupt cuts no write short" : nullptr;
+const char* const kNoCutCall = kWindows ? "on Windows an interrupt cuts no call short" : nullptr;
 
 // Ordinary piped sessions are the differential test's; these are the surroundings that a
 // script or an operator may put the program in, and Windows' own input conventions.
 // Natively, an output left to the test is a socket that keeps each write a message of its
 // own, so that the writes can be counted against the waits for input: one write before
-// each wait, and one at the end.
-struct Surroundings {
+// each wait, and one at the end. Beside its name and output (with LF line ends), a row
+// states only where it differs from a program that reads its input from a file, ends with
+// status 0 and makes the calls of the keys in its input.
+struct Details {
+  // Input is read from a file, or, where it is `sent`, sent at once through a pipe; the
+  // script is the fake's.
+  std::string stdinPath{}, stdoutPath{}, input{}, sent{}, script{};
+  std::size_t arguments = 0;
+  int status = 0;
+  std::optional<std::vector<std::string>> calls{};
+  int writes = -1;        // -1: not counted
+  std::size_t write = 0;  // natively, a write of exactly this size must be among them
+  // Each signal (kill's number, or kCtrlBreak) comes while a write is blocked, or on POSIX
+  // while the program is in the kernel wait named.
+  std::vector<int> interrupts{};
+  const char *wait = "pipe_write", *skip = nullptr;
+};
+struct Surrounding {
   const char* name;
-  std::string stdinPath, stdoutPath, input;
-  int arguments, status;
   std::string out;
-  std::vector<std::string> calls;
-  Platforms platforms = kBoth;
-  std::string script = "";
-  int writes = -1;         // -1: not counted
-  std::size_t write = 0;   // natively, a write of exactly this size must be among them
-  int interrupts = 0;      // each comes when a write is blocked
-  bool smallPipe = false;  // on Windows, an output pipe that holds little, so that a write waits
-  // On POSIX, the kernel wait in which they come instead; the signal, or kCtrlBreak.
-  const char* blockedIn = "pipe_write";
-  int signal = SIGINT;
+  Details is;
 };
 
-std::vector<Surroundings> SurroundingsTable() {
+std::vector<Surrounding> SurroundingTable() {
   // Input that ends: reported once, and the second time in a row it ends the program.
   const std::string ended = kIncorrect + kMenu + kBye, failedTwice = Header() + kMenu + ended;
   // After the first wait, a selection 1 costs 280 bytes, 4 costs 204 and any other 141; a
@@ -91,104 +81,113 @@ std::vector<Surroundings> SurroundingsTable() {
   // of the buffer. 230 readouts, 44 and five others: the last line ends there. 234 readouts:
   // 16 bytes left, too few for the last line. 219 readouts, 44 and 27 others: a byte short at
   // the wait.
-  const std::string wide = "readings=1e10", lows = kLow + kMenu + kLow + kMenu;
+  const std::string wide = "readings=1e10", lows = kLow + kMenu + kLow + kMenu, full = Times(234, "1");
   // A failed open ends with exit(-1), as eight bits on POSIX.
   const std::string failedOpen = "Quillterm: Failed to connect to VersalogicMMPEEAX Analog Input Module\n";
+  const std::string blocked = Header() + kMenu + Times(234, kReadout) + kLow + kBye;
   return {
-      {"input a directory", "/", "", "", 0, 1, failedTwice, kStartUp, kBoth, "", 3},
-      {"input closed", kClosed, "", "", 0, 1, failedTwice, kStartUp, kBoth, "", 3},
-      {"input the null device", kNullDevice, "", "", 0, 0, failedTwice, kStartUp, kBoth, "", 3},
-      {"input a socket reset by its peer, then ended", kResetSocket, "", "", 0, 0, failedTwice, kStartUp, kNoResetSocket,
-       "", 3},
-      {"output a full device", "", "/dev/full", "4\nq", 0, 1, "", kStartUp, kNoFullDevice},
-      {"output closed", "", kClosed, "4\nq", 0, 1, "", kStartUp},
-      {"NUL and 0xFF", "", "", std::string("\0\xff\0", 3) + "4", 0, 0,
-       Header() + Times(4, kMenu) + kLow + kMenu + ended, CallsFor("4"), kBoth, "", 4},
-      {"hundreds of arguments", "", "", "q", 500, 0, Header() + kMenu + kBye, kStartUp, kBoth, "", 2},
-      {"a mebibyte with no line end", "", "", std::string(1 << 20, 'x'), 0, 0,
-       Header() + Times((1 << 20) + 1, kMenu) + ended, kStartUp},
-      {"a failed open", "", "", "1\nq", 0, target.windows ? -1 : 255, failedOpen, {"Open"}, kBoth, "open=1", 1},
-      {"output that fills the buffer exactly", "", "", std::string(226, '1') + std::string(17, 'x'), 0, 0,
-       Header() + kMenu + Times(226, kReadout) + Times(17, kMenu) + ended, CallsFor(std::string(226, '1')), kBoth, wide, 5,
-       kOutputBuffer - kMenu.size()},
-      {"the last line ending at the buffer's last byte", "", "", std::string(230, '1') + "44xxxxxq", 0, 0,
+      {"input a directory", failedTwice, Details{.stdinPath = "/", .status = 1, .writes = 3}},
+      {"input closed", failedTwice, Details{.stdinPath = kClosed, .status = 1, .writes = 3}},
+      {"input the null device", failedTwice, Details{.stdinPath = kNullDevice, .writes = 3}},
+      {"input a socket reset by its peer, then ended", failedTwice,
+       Details{.stdinPath = kResetSocket, .writes = 3, .skip = kNoResetSocket}},
+      {"output a full device", "",
+       Details{.stdoutPath = "/dev/full", .input = "4\nq", .status = 1, .calls = kStartUp, .skip = kNoFullDevice}},
+      {"output closed", "", Details{.stdoutPath = kClosed, .input = "4\nq", .status = 1, .calls = kStartUp}},
+      {"NUL and 0xFF", Header() + Times(4, kMenu) + kLow + kMenu + ended,
+       Details{.input = std::string("\0\xff\0", 3) + "4", .writes = 4}},
+      {"hundreds of arguments", Header() + kMenu + kBye, Details{.input = "q", .arguments = 500, .writes = 2}},
+      {"a mebibyte with no line end", Header() + Times((1 << 20) + 1, kMenu) + ended,
+       Details{.input = std::string(1 << 20, 'x')}},
+      {"a failed open", failedOpen,
+       Details{.input = "1\nq", .script = "open=1", .status = kWindows ? -1 : 255, .calls = {{"Open"}}, .writes = 1}},
+      {"output that fills the buffer exactly", Header() + kMenu + Times(226, kReadout) + Times(17, kMenu) + ended,
+       Details{.input = Times(226, "1") + Times(17, "x"),
+               .script = wide,
+               .writes = 5,
+               .write = kOutputBuffer - kMenu.size()}},
+      {"the last line ending at the buffer's last byte",
        Header() + kMenu + Times(230, kReadout) + lows + Times(5, kMenu) + kBye,
-       CallsFor(std::string(230, '1') + "44"), kBoth, wide, 2, kOutputBuffer},
-      {"a last line that does not fit", "", "", std::string(234, '1') + "q", 0, 0,
-       Header() + kMenu + Times(234, kReadout) + kBye, CallsFor(std::string(234, '1')), kBoth, wide, 3,
-       kOutputBuffer - 16},
-      {"output a byte short of the buffer at a wait", "", "", std::string(219, '1') + "44" + std::string(27, 'x'), 0, 0,
+       Details{.input = Times(230, "1") + "44xxxxxq", .script = wide, .writes = 2, .write = kOutputBuffer}},
+      {"a last line that does not fit", Header() + kMenu + Times(234, kReadout) + kBye,
+       Details{.input = full + "q", .script = wide, .writes = 3, .write = kOutputBuffer - 16}},
+      {"output a byte short of the buffer at a wait",
        Header() + kMenu + Times(219, kReadout) + lows + Times(27, kMenu) + ended,
-       CallsFor(std::string(219, '1') + "44"), kBoth, wide, 4, kOutputBuffer - 1},
-      {"CR LF is one line end", "", "", "4\r\nq\r\n", 0, 0, Header() + kMenu + kLow + Times(2, kMenu) + kBye,
-       CallsFor("4"), kTextMode},
-      {"Ctrl-Z is end of input", "", "", "\n\x1aq", 0, 0, Header() + Times(2, kMenu) + ended, kStartUp, kTextMode},
+       Details{
+           .input = Times(219, "1") + "44" + Times(27, "x"), .script = wide, .writes = 4, .write = kOutputBuffer - 1}},
+      {"CR LF is one line end", Header() + kMenu + kLow + Times(2, kMenu) + kBye,
+       Details{.input = "4\r\nq\r\n", .skip = kTextMode}},
+      {"Ctrl-Z is end of input", Header() + Times(2, kMenu) + ended, Details{.input = "\n\x1aq", .skip = kTextMode}},
       // Every moment of the interrupt protocol is tried by the interrupt moments test, on a
       // simulated system; these are what only the real one shows. On Windows the handler runs
       // beside the main thread, which is blocked in the flush after the first level read of
       // the 4, and the command must still finish. On POSIX a write cut short by the signal is
       // no failed output, and a second one ends the program at once, with what the pipe had
       // taken (nothing) and the last line.
-      {"interrupted while a command's flush is blocked", "", "", std::string(234, '1') + "4", 0, 2,
-       Header() + kMenu + Times(234, kReadout) + kLow + kBye, CallsFor(std::string(234, '1') + "4"), kOwnThread,
-       wide, -1, 0, 1, true},
-      {"Ctrl-Break while a command's flush is blocked", "", "", std::string(234, '1') + "4", 0, 2,
-       Header() + kMenu + Times(234, kReadout) + kLow + kBye, CallsFor(std::string(234, '1') + "4"), kCtrlBreakKey,
-       wide, -1, 0, 1, true, "pipe_write", kCtrlBreak},
-      {"interrupted while the first write is blocked on a pipe full from the start", "", kFullPipe, "", 0, 2,
-       Header() + kMenu + kBye, kStartUp, kNoCutWrite, "", -1, 0, 1},
-      {"interrupted twice while the first write is blocked on a pipe full from the start", "", kFullPipe, "", 0, 2,
-       kBye, kStartUp, kNoCutWrite, "", -1, 0, 2},
+      {"interrupted while a command's flush is blocked", blocked,
+       Details{.input = full + "4", .script = wide, .status = 2, .interrupts = {SIGINT}, .skip = kOwnThread}},
+      {"Ctrl-Break while a command's flush is blocked", blocked,
+       Details{.input = full + "4", .script = wide, .status = 2, .interrupts = {kCtrlBreak}, .skip = kCtrlBreakKey}},
+      {"interrupted while the first write is blocked on a pipe full from the start", Header() + kMenu + kBye,
+       Details{.stdoutPath = kFullPipe, .status = 2, .interrupts = {SIGINT}, .skip = kNoCutWrite}},
+      {"interrupted twice while the first write is blocked on a pipe full from the start", kBye,
+       Details{.stdoutPath = kFullPipe, .status = 2, .interrupts = {SIGINT, SIGINT}, .skip = kNoCutWrite}},
       // While the first level set of a 2 waits in the kernel: held back until the selection is
       // done, and then each taken as a first Ctrl-C.
-      {"interrupted while a vendor call waits in the kernel", kPiped, "", "2", 0, 2, Header() + kMenu + kBye,
-       CallsFor("2"), kNoCutCall, "wait=1", -1, 0, 1, false, "poll", 2},
-      {"SIGTERM while a vendor call waits in the kernel", kPiped, "", "2", 0, 2, Header() + kMenu + kBye,
-       CallsFor("2"), kNoCutCall, "wait=1", -1, 0, 1, false, "poll", 15},
-      {"SIGHUP while a vendor call waits in the kernel", kPiped, "", "2", 0, 2, Header() + kMenu + kBye,
-       CallsFor("2"), kNoCutCall, "wait=1", -1, 0, 1, false, "poll", 1},
+      {"interrupted while a vendor call waits in the kernel", Header() + kMenu + kBye,
+       Details{
+           .sent = "2", .script = "wait=1", .status = 2, .interrupts = {SIGINT}, .wait = "poll", .skip = kNoCutCall}},
+      {"SIGTERM while a vendor call waits in the kernel", Header() + kMenu + kBye,
+       Details{.sent = "2", .script = "wait=1", .status = 2, .interrupts = {15}, .wait = "poll", .skip = kNoCutCall}},
+      {"SIGHUP while a vendor call waits in the kernel", Header() + kMenu + kBye,
+       Details{.sent = "2", .script = "wait=1", .status = 2, .interrupts = {1}, .wait = "poll", .skip = kNoCutCall}},
   };
 }
 
-class Hostile : public testing::TestWithParam<Surroundings> {};
-void PrintTo(const Surroundings& row, std::ostream* out) { *out << row.name; }
+class Surroundings : public testing::TestWithParam<Surrounding> {};
+void PrintTo(const Surrounding& row, std::ostream* out) { *out << row.name; }
 
-TEST_P(Hostile, SurroundingsAreHandledAsDocumented) {
-  const Surroundings& c = GetParam();
-  if (c.platforms.Reason() != nullptr) GTEST_SKIP() << c.platforms.Reason();
-  FakeRun fake(c.script, false, std::vector<std::string>(static_cast<std::size_t>(c.arguments), "--"));
+TEST_P(Surroundings, AreHandledAsDocumented) {
+  const Details& c = GetParam().is;
+  if (c.skip != nullptr) GTEST_SKIP() << c.skip;
+  FakeRun fake(c.script, false, std::vector<std::string>(c.arguments, "--"));
   fake.InputFromFile(c.input);
-  if (!c.stdinPath.empty()) fake.launch.stdinPath = c.stdinPath == kPiped ? "" : c.stdinPath;
+  if (!c.stdinPath.empty() || !c.sent.empty()) fake.launch.stdinPath = c.stdinPath;
   if (c.stdinPath == kResetSocket) {  // as cat shows, it fails one read and ends the next
     Launch cat{{"sh", "-c", "cat; echo $?; cat; echo $?"}, {}, kResetSocket, "", false};
     std::string out;
     EXPECT_EQ(RunToEnd(cat, "", &out, nullptr), 0);
     EXPECT_EQ(out, "1\n0\n");
   }
-  fake.launch.stdoutPath = c.stdoutPath.empty() && !target.windows ? kPackets : c.stdoutPath;
-  fake.launch.smallPipe = c.smallPipe;
+  fake.launch.stdoutPath = c.stdoutPath.empty() && !kWindows ? kPackets : c.stdoutPath;
+  fake.launch.smallPipe = !c.interrupts.empty();  // on Windows, a pipe that holds little, so that a write waits
   Child child(fake.launch);
-  if (c.stdinPath == kPiped) child.Send(c.input);
-  for (int i = 0; i < c.interrupts; ++i) {  // blocked (again): reading its output would let the write go on
-    ASSERT_TRUE(child.BlockedWriting(10000, c.blockedIn));
-    if (!child.Interrupt(c.signal)) GTEST_SKIP() << "this console sends no Ctrl-Break (wine's sends none)";
+  if (!c.sent.empty()) child.Send(c.sent);
+  for (int signal : c.interrupts) {  // blocked (again): reading its output would let the write go on
+    ASSERT_TRUE(child.BlockedWriting(10000, c.wait));
+    if (!child.Interrupt(signal)) GTEST_SKIP() << "this console sends no Ctrl-Break (wine's sends none)";
   }
-  if (target.windows && c.interrupts > 0) Pause(Scaled(1000));  // the handler's thread, a moment later
+  if (kWindows && !c.interrupts.empty()) Pause(Scaled(1000));  // the handler's thread, a moment later
   EXPECT_EQ(child.Finish(), c.status);
   child.out.erase(0, std::min(child.out.find_first_not_of('\0'), child.out.size()));  // what filled a pipe
-  EXPECT_TRUE(child.out == target.Lines(c.out)) << child.out.size() << " bytes: " << child.out.substr(0, 400);
-  EXPECT_THAT(child.err, IsEmpty());
-  EXPECT_THAT(fake.Calls(), ElementsAreArray(c.calls));
+  EXPECT_TRUE(child.out == target.Lines(GetParam().out)) << child.out.size() << " bytes: " << child.out.substr(0, 400);
+  EXPECT_THAT(child.err, testing::IsEmpty());
+  EXPECT_THAT(fake.Calls(), ElementsAreArray(c.calls.value_or(CallsFor(c.input + c.sent))));
   if (fake.launch.stdoutPath != kPackets) return;
   EXPECT_TRUE(c.writes < 0 || child.writes.size() == static_cast<std::size_t>(c.writes)) << child.writes.size();
-  EXPECT_LE(*std::max_element(child.writes.begin(), child.writes.end()), kOutputBuffer);
+  EXPECT_THAT(child.writes, Each(Le(kOutputBuffer)));
   EXPECT_TRUE(c.write == 0 || std::count(child.writes.begin(), child.writes.end(), c.write) == 1)
       << testing::PrintToString(child.writes);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, Hostile, testing::ValuesIn(SurroundingsTable()), RowName<Surroundings>);
+// Each row is a test of its own, named after it.
+INSTANTIATE_TEST_SUITE_P(Rows, Surroundings, testing::ValuesIn(SurroundingTable()), [](const auto& row) {
+  std::string name = row.param.name;
+  for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return name;
+});
 
-TEST(Hostile, AReaderThatGoesAwayEndsTheProgramAfterTheCommandWithStatusOne) {
+TEST(Surroundings, AReaderThatGoesAwayEndsTheProgramAfterTheCommandWithStatusOne) {
   FakeRun fake("");
   Child child(fake.launch);
   ASSERT_TRUE(child.WaitFor(kPrompt));
@@ -199,66 +198,61 @@ TEST(Hostile, AReaderThatGoesAwayEndsTheProgramAfterTheCommandWithStatusOne) {
 }
 
 // At a terminal: a pseudo-terminal, which echoes what is typed; or the Windows console,
-// which echoes on its own screen, while the output comes through a pipe.
-struct Terminal {
-  FakeRun fake{"", true};
-  Child child{fake.launch};
-
+// which echoes on its own screen, while the output comes through a pipe. Each test begins
+// at the first prompt.
+class Terminal : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(Type("", 1)); }
   // Types the keys, then waits until the prompt has been shown `count` times in all.
-  bool Type(const std::string& keys, int count) {
+  testing::AssertionResult Type(const std::string& keys, int count) {
     child.Send(keys);
-    const bool seen = child.WaitFor("What is your selection?", count);
-    EXPECT_TRUE(seen) << testing::PrintToString(child.out);
-    return seen;
+    if (child.WaitFor("What is your selection?", count)) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << testing::PrintToString(child.out);
   }
   // What shows in the output after the prompt when `keys` and Enter are typed.
-  static std::string Echo(const std::string& keys) { return target.windows ? "" : keys + "\n"; }
+  static std::string Echo(const std::string& keys) { return kWindows ? "" : keys + "\n"; }
   // What a person sees: line ends as LF.
   std::string Screen() const {
     std::string seen = child.out;
     seen.erase(std::remove(seen.begin(), seen.end(), '\r'), seen.end());
     return seen;
   }
+
+  FakeRun fake{"", true};
+  Child child{fake.launch};
 };
 
-TEST(Terminal, EndOfInputIsReportedAndOnlyASecondOneInARowEnds) {
-  const std::string end = target.windows ? "\x1a\r" : "\x04";  // Ctrl-Z then Enter, or Ctrl-D
-  Terminal terminal;
-  ASSERT_TRUE(terminal.Type("", 1));
-  ASSERT_TRUE(terminal.Type(end, 2));
-  EXPECT_FALSE(terminal.child.Exited(200));  // waits for more input
-  ASSERT_TRUE(terminal.Type("x\r", 4));
-  ASSERT_TRUE(terminal.Type(end, 5));
-  EXPECT_FALSE(terminal.child.Exited(100));
-  terminal.child.Send(end);
-  EXPECT_EQ(terminal.child.Finish(), 0);
-  const std::string screen = terminal.Screen();
+TEST_F(Terminal, EndOfInputIsReportedAndOnlyASecondOneInARowEnds) {
+  const std::string end = kWindows ? "\x1a\r" : "\x04";  // Ctrl-Z then Enter, or Ctrl-D
+  ASSERT_TRUE(Type(end, 2));
+  EXPECT_FALSE(child.Exited(200));  // waits for more input
+  ASSERT_TRUE(Type("x\r", 4));
+  ASSERT_TRUE(Type(end, 5));
+  EXPECT_FALSE(child.Exited(100));
+  child.Send(end);
+  EXPECT_EQ(child.Finish(), 0);
+  const std::string screen = Screen();
   EXPECT_NE(screen.find(kIncorrect, screen.find(kIncorrect) + 1), std::string::npos) << screen;
   EXPECT_THAT(screen, EndsWith(kBye));
 }
 
-TEST(Terminal, SelectionsTypedWithEnterThenQ) {
-  Terminal terminal;
-  ASSERT_TRUE(terminal.Type("", 1));
-  ASSERT_TRUE(terminal.Type("4\r", 3));
-  terminal.child.Send("q\r");
-  EXPECT_EQ(terminal.child.Finish(), 0);
-  const std::string screen = terminal.Screen();
-  EXPECT_NE(screen.find("? " + Terminal::Echo("4") + kLow + kMenu + kMenu), std::string::npos) << screen;
-  EXPECT_THAT(screen, EndsWith("? " + Terminal::Echo("q") + kBye)) << screen;
-  EXPECT_THAT(terminal.fake.Calls(), ElementsAreArray(CallsFor("4")));
+TEST_F(Terminal, SelectionsTypedWithEnterThenQ) {
+  ASSERT_TRUE(Type("4\r", 3));
+  child.Send("q\r");
+  EXPECT_EQ(child.Finish(), 0);
+  EXPECT_THAT(Screen(),
+              AllOf(testing::HasSubstr("? " + Echo("4") + kLow + kMenu + kMenu), EndsWith("? " + Echo("q") + kBye)));
+  EXPECT_THAT(fake.Calls(), ElementsAreArray(CallsFor("4")));
 }
 
 // Last of those at the console: wine's console hands the next line typed there to the read
 // that an interrupted program left behind, before any new program's.
-TEST(Terminal, CtrlCAtThePromptEndsWithStatusTwo) {
-  Terminal terminal;
-  ASSERT_TRUE(terminal.Type("", 1));
-  terminal.child.Send("\x03");
-  EXPECT_TRUE(terminal.child.Exited(5000));
-  EXPECT_EQ(terminal.child.Finish(), 2);
+TEST_F(Terminal, CtrlCAtThePromptEndsWithStatusTwo) {
+  child.Send("\x03");
+  EXPECT_TRUE(child.Exited(5000));
+  EXPECT_EQ(child.Finish(), 2);
   // The pseudo-terminal shows the key.
-  EXPECT_THAT(terminal.Screen(), EndsWith(kPrompt + (target.windows ? "" : "^C") + kBye));
+  EXPECT_THAT(Screen(), EndsWith(kPrompt + (kWindows ? "" : "^C") + kBye));
 }
 
 // The simulator says at its open, on standard error, that it is simulated, and refuses any
@@ -270,8 +264,7 @@ TEST(Simulator, EverySelectionWorksWithinTheContract) {
   Launch simulator{target.Command(target.program), {}, "", "", false};
   EXPECT_EQ(RunToEnd(simulator, "4\n1\n3\n4\n2\n4\n1\nq\n", &out, &err), 0);
   EXPECT_EQ(err, target.Lines("VL_OSALib simulator: this is a simulated module; its readings are generated\n"));
-  const std::string start = target.Lines(Header("v2.1 rev 5 | ADCType A1 ") + kMenu);
-  ASSERT_EQ(out.substr(0, start.size()), start);
+  ASSERT_THAT(out, testing::StartsWith(target.Lines(Header("v2.1 rev 5 | ADCType A1 ") + kMenu)));
   std::vector<std::string> levels;
   int readouts = 0;
   std::istringstream lines(out);
@@ -282,7 +275,7 @@ TEST(Simulator, EverySelectionWorksWithinTheContract) {
     if (std::sscanf(line.c_str(), "AIN VALUES: %lf, %lf, %lf, %lf, %lf, %lf, %lf, %lf", &v[0], &v[1], &v[2], &v[3],
                     &v[4], &v[5], &v[6], &v[7]) == 8) {
       ++readouts;
-      for (double reading : v) EXPECT_LE(std::fabs(reading), 10.0) << line;
+      EXPECT_THAT(v, Each(AllOf(testing::Ge(-10.0), Le(10.0)))) << line;
     }
     if (std::sscanf(line.c_str(), "CHANNEL_%*d LEVEL 0x%2s", level) == 1) levels.push_back(level);
   }

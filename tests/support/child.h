@@ -48,8 +48,9 @@ const int kCtrlBreak = 21;
 // on either platform.
 const int kKilled = -1000000;
 
-// Every time limit below is multiplied by QUILLTERM_E2E_SLOWNESS (default 1), which the
-// build sets for a program run under valgrind, the sanitizers or wine.
+// Every time limit below is multiplied by `slowness` (default 1), which the build gives a
+// test program that runs its children under valgrind, the sanitizers or wine.
+extern int slowness;
 int Scaled(int milliseconds);
 // The number that the environment variable `name` holds, or `otherwise` if it is not set.
 int Setting(const char* name, int otherwise);

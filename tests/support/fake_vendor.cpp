@@ -41,9 +41,6 @@ std::vector<T> List(const char* text) {
 void LoadFromEnvironment() {
   static bool loaded = false;
   if (std::exchange(loaded, true)) return;
-  if (const char* path = std::getenv("QUILLTERM_FAKE_LOG")) {
-    logFile = std::fopen(path, "ab");
-  }
   const char* text = std::getenv("QUILLTERM_FAKE");
   keepInMemory = text == nullptr;
   for (const char* word = text; word != nullptr && *word != '\0'; word += std::strcspn(word, " ")) {
@@ -56,6 +53,10 @@ void LoadFromEnvironment() {
     if (is("readings=")) script.readings = List<float>(value);
     if (is("levels=")) script.levels = List<int>(value);
     if (is("wait=")) script.wait = std::atoi(value) != 0;
+    if (is("log=")) {  // the file that each call is appended to, as a line: the rest of the text
+      logFile = std::fopen(value, "ab");
+      break;
+    }
     if (is("version=")) {
       std::vector<int> parts = List<int>(value);
       for (std::size_t i = 0; i < 3 && i < parts.size(); ++i) script.version[i] = static_cast<unsigned char>(parts[i]);

@@ -1,67 +1,63 @@
 #include "tests/support/target.h"
 
+#include <gmock/gmock.h>
+
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
-#include <sstream>
 
-namespace {
+Target target{{}, QUILLTERM_FAKE_PROGRAM, QUILLTERM_PROGRAM};
 
-std::string Environment(const char* name, const char* otherwise = "") {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : otherwise;
+// The build tells a test program what it runs: --fake=PATH and --program=PATH, another
+// toolchain's programs; --slowness=N, how many times slower than natively they run (sanitized,
+// or under wine); --ties-away, that their printf rounds exact halves away from zero; and after
+// --, a command to run them through, with its options (valgrind's).
+int main(int argc, char** argv) {
+  testing::InitGoogleMock(&argc, argv);
+  char** const command = std::find(argv + 1, argv + argc, std::string("--"));
+  if (command != argv + argc) target.emulator.assign(command + 1, argv + argc);
+  for (char** next = argv + 1; next != command; ++next) {
+    const std::string argument = *next, value = argument.substr(argument.find('=') + 1);
+    auto is = [&](const char* name) { return argument.rfind(name, 0) == 0; };
+    if (is("--fake=")) target.fake = value;
+    if (is("--program=")) target.program = value;
+    if (is("--slowness=")) slowness = std::stoi(value);
+    if (argument == "--ties-away") target.tiesAway = true;
+    if (!is("--fake=") && !is("--program=") && !is("--slowness=") && argument != "--ties-away")
+      ADD_FAILURE() << "unknown argument: " << argument;
+  }
+  return RUN_ALL_TESTS();
 }
 
-}  // namespace
-
-#ifdef _WIN32
-const bool kWindows = true;
-#else
-const bool kWindows = false;
-#endif
-
-const Target& Target::Get() {
-  static const Target instance{Environment("QUILLTERM_E2E_EMULATOR"),
-                               Environment("QUILLTERM_E2E_FAKE", QUILLTERM_FAKE_PROGRAM),
-                               Environment("QUILLTERM_E2E_PROGRAM", QUILLTERM_PROGRAM), kWindows,
-                               !Environment("QUILLTERM_E2E_TIES_AWAY").empty()};
-  return instance;
-}
-
-std::vector<std::string> Target::Command(const std::string& path) const {
-  std::vector<std::string> command;
-  std::istringstream words(emulator);
-  for (std::string word; words >> word;) command.push_back(word);
+std::vector<std::string> Target::Command(const std::string& path, const std::vector<std::string>& args) const {
+  std::vector<std::string> command = emulator;
   command.push_back(path);
+  command.insert(command.end(), args.begin(), args.end());
   return command;
 }
 
 std::string Target::Lines(const std::string& text) const {
-  if (!windows) return text;
+  if (!kWindows) return text;
   std::string lines;
   for (char c : text) (c == '\n' ? lines += "\r\n" : lines += c);
   return lines;
 }
 
-FakeRun::FakeRun(const std::string& script, bool terminal, std::vector<std::string> args)
-    : log(TemporaryFile("quillterm-calls")) {
-  launch.argv = Target::Get().Command(Target::Get().fake);
-  launch.argv.insert(launch.argv.end(), args.begin(), args.end());
-  launch.environment = {"QUILLTERM_FAKE=" + script, "QUILLTERM_FAKE_LOG=" + log};
-  launch.terminal = terminal;
-}
+// The log is the script's last word: its path may hold spaces.
+FakeRun::FakeRun(const std::string& script, bool terminal, const std::vector<std::string>& args)
+    : log(TemporaryFile("quillterm-calls")),
+      launch{target.Command(target.fake, args), {"QUILLTERM_FAKE=" + script + " log=" + log}, "", "", terminal} {}
 
 FakeRun::~FakeRun() {
   std::remove(log.c_str());
-  if (!input.empty()) std::remove(input.c_str());
+  std::remove((log + "-input").c_str());
 }
 
 // Input from a file rather than a pipe, so that a child busy writing is never also
-// waiting for the test to write.
+// waiting for the test to write; named after the log, which is the run's own.
 void FakeRun::InputFromFile(const std::string& bytes) {
-  if (input.empty()) input = TemporaryFile("quillterm-input");
-  std::ofstream(input, std::ios::binary | std::ios::trunc) << bytes;
-  launch.stdinPath = input;
+  launch.stdinPath = log + "-input";
+  std::ofstream(launch.stdinPath, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 std::vector<std::string> FakeRun::Calls() const {

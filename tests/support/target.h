@@ -8,26 +8,30 @@
 #include "tests/support/child.h"
 #include "tests/support/model.h"
 
-// By default the programs built beside the tests; others (those of another Windows
-// toolchain) are named by QUILLTERM_E2E_FAKE and QUILLTERM_E2E_PROGRAM. QUILLTERM_E2E_EMULATOR
-// runs them through a command, which may have options, such as valgrind's.
-struct Target {
-  std::string emulator, fake;
-  std::string program;    // empty when the program is linked to a vendor library
-  bool windows = false;   // the tests and the program are Windows programs
-  bool tiesAway = false;  // its printf rounds exact halves away from zero (wine's ucrtbase)
+// The tests and the program are Windows programs.
+#ifdef _WIN32
+const bool kWindows = true;
+#else
+const bool kWindows = false;
+#endif
 
-  static const Target& Get();
-  std::vector<std::string> Command(const std::string& path) const;
+// By default the programs built beside the tests; the build may name others, those of another
+// Windows toolchain, in the test program's arguments (main in target.cpp says which).
+struct Target {
+  std::vector<std::string> emulator;  // a command that they run through, with its options (valgrind's)
+  std::string fake, program;          // program: empty when it is linked to a vendor library
+  bool tiesAway = false;              // its printf rounds exact halves away from zero (wine's ucrtbase)
+
+  std::vector<std::string> Command(const std::string& path, const std::vector<std::string>& args = {}) const;
   // Windows writes its line ends as CR LF.
   std::string Lines(const std::string& text) const;
 };
 
-inline const Target& target = Target::Get();
+extern Target target;
 
 // The program against the fake, with the fake's record of the calls it got.
 struct FakeRun {
-  explicit FakeRun(const std::string& script, bool terminal = false, std::vector<std::string> args = {});
+  explicit FakeRun(const std::string& script, bool terminal = false, const std::vector<std::string>& args = {});
   ~FakeRun();
   FakeRun(const FakeRun&) = delete;
   FakeRun& operator=(const FakeRun&) = delete;
@@ -35,8 +39,8 @@ struct FakeRun {
   void InputFromFile(const std::string& bytes);
   std::vector<std::string> Calls() const;
 
+  std::string log;  // first: the launch names it
   Launch launch;
-  std::string log, input;
 };
 
 #endif
