@@ -105,11 +105,10 @@ windows() {
     stage windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake "${windows[@]}"
   # Driven by the windows stage's test programs, when it made them: the same programs that
   # it would build with mingw-w64 beside it.
-  programs=$([ -x build-tests/windows/e2e_test.exe ] && echo "$PWD/build-tests/windows")
   needs="clang-cl-14 lld-link-14 llvm-lib-14 x86_64-w64-mingw32-g++-posix /usr/include/wine/wine/msvcrt /usr/lib/llvm-14/include/c++/v1 $wine64" \
     missing="no clang-cl, lld-link, mingw-w64, wine's headers or libc++'s (apt-get install clang-tools-14 lld-14 llvm-14 g++-mingw-w64-x86-64-posix libwine-dev wine64-tools libc++-14-dev wine64)" \
     groups="msvc-abi windows" stage msvc-abi -DCMAKE_TOOLCHAIN_FILE=cmake/clang-cl-wine-x86_64.cmake "${windows[@]}" \
-    -DQUILLTERM_TEST_PROGRAMS="$programs"
+    -DQUILLTERM_TEST_PROGRAMS="$([ -x build-tests/windows/e2e_test.exe ] && echo "$PWD/build-tests/windows")"
   # Both 32-bit stages configure with the GoogleTest built beside the first stages. Without
   # wine32 they are built all the same, and their tests count as skipped.
   wait
