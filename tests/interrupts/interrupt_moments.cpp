@@ -82,12 +82,12 @@ struct Scenario {
 std::vector<Scenario> Scenarios() {
   auto session = [](std::string input, std::vector<float> readings = {}, std::vector<int> levels = {}) {
     Session made;
-    std::tie(made.input, made.readings, made.levels) = std::tie(input, readings, levels);
+    std::tie(made.input, made.vendor.readings, made.vendor.levels) = std::tie(input, readings, levels);
     return made;
   };
   Session failing = session(""), refused = session(""), deaf = session("4q");
   failing.inputFails = deaf.outputFails = true;
-  refused.openResult = 1;
+  refused.vendor.openResult = 1;
   // With a buffer of 500 bytes, the second readout's line finds it full, and the last line
   // does not fit.
   return {{"the connection report, the first wait, then q", true, false, session("q")},
@@ -291,9 +291,7 @@ void Begin() {
 void RunOnce(const Scenario& scenario, Terms terms) {
   run = Run{&scenario, terms};
   fake::Reset();
-  fake::script.openResult = scenario.session.openResult;
-  fake::script.readings = scenario.session.readings;
-  fake::script.levels = scenario.session.levels;
+  fake::script = scenario.session.vendor;
   dialogue::Reset();
   run.peeking = false;
   Prepare(0);

@@ -37,7 +37,8 @@ std::vector<T> List(const char* text) {
   }
 }
 
-// A program under test takes its script from the environment, once.
+// A program under test takes its script from the environment, once: words of key=value,
+// the last of them log= with the rest of the text, the file that each call is appended to.
 void LoadFromEnvironment() {
   static bool loaded = false;
   if (std::exchange(loaded, true)) return;
@@ -45,22 +46,22 @@ void LoadFromEnvironment() {
   keepInMemory = text == nullptr;
   for (const char* word = text; word != nullptr && *word != '\0'; word += std::strcspn(word, " ")) {
     word += std::strspn(word, " ");
-    const char* equals = std::strpbrk(word, "= ");
-    const char* value = equals != nullptr && *equals == '=' ? equals + 1 : "";
-    auto is = [&](const char* key) { return std::strncmp(word, key, std::strlen(key)) == 0; };
-    if (is("open=")) script.openResult = std::atoi(value);
-    if (is("adc=")) script.adcType = std::atoi(value);
-    if (is("readings=")) script.readings = List<float>(value);
-    if (is("levels=")) script.levels = List<int>(value);
-    if (is("wait=")) script.wait = std::atoi(value) != 0;
-    if (is("log=")) {  // the file that each call is appended to, as a line: the rest of the text
-      logFile = std::fopen(value, "ab");
+    // What follows `key` if the word begins with it, else null.
+    auto after = [&](const char* key) {
+      return std::strncmp(word, key, std::strlen(key)) == 0 ? word + std::strlen(key) : nullptr;
+    };
+    if (const char* path = after("log=")) {
+      logFile = std::fopen(path, "ab");
       break;
     }
-    if (is("version=")) {
-      std::vector<int> parts = List<int>(value);
-      for (std::size_t i = 0; i < 3 && i < parts.size(); ++i) script.version[i] = static_cast<unsigned char>(parts[i]);
-    }
+    int wait = 0, version[3] = {};
+    std::sscanf(word, "open=%d", &script.openResult);
+    std::sscanf(word, "adc=%d", &script.adcType);
+    if (std::sscanf(word, "wait=%d", &wait) == 1) script.wait = wait != 0;
+    if (std::sscanf(word, "version=%d,%d,%d", &version[0], &version[1], &version[2]) == 3)
+      for (int i = 0; i < 3; ++i) script.version[i] = static_cast<unsigned char>(version[i]);
+    if (const char* values = after("readings=")) script.readings = List<float>(values);
+    if (const char* values = after("levels=")) script.levels = List<int>(values);
   }
 }
 

@@ -21,7 +21,7 @@ struct Script {
 };
 
 // Set by unit tests directly, which read `calls`; a program linked with the fake reads it from QUILLTERM_FAKE
-// ("open=1 version=1.2.3 adc=2 readings=1.5,-2 levels=0,1 wait=1 log=PATH") and appends each
+// ("open=1 version=1,2,3 adc=2 readings=1.5,-2 levels=0,1 wait=1 log=PATH") and appends each
 // call as a line to the file named last, by log= (its path may hold spaces).
 extern Script script;
 extern std::vector<std::string> calls;

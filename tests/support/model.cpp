@@ -33,8 +33,8 @@ int TiesMet() { return tiesMet; }
 
 std::string Session::Script() const {
   char text[64];
-  std::snprintf(text, sizeof text, "open=%d version=%d,%d,%d adc=%d", openResult, version[0], version[1], version[2],
-                adcType);
+  std::snprintf(text, sizeof text, "open=%d version=%d,%d,%d adc=%d", vendor.openResult, vendor.version[0],
+                vendor.version[1], vendor.version[2], vendor.adcType);
   std::string script = text;
   auto list = [&](const char* key, auto values, const char* format) {
     for (std::size_t i = 0; i < values.size(); ++i) {
@@ -42,8 +42,8 @@ std::string Session::Script() const {
       script += (i > 0 ? std::string(",") : std::string(" ") + key + "=") + text;
     }
   };
-  list("readings", readings, "%.9g");
-  list("levels", levels, "%d");
+  list("readings", vendor.readings, "%.9g");
+  list("levels", vendor.levels, "%d");
   return script;
 }
 
@@ -56,7 +56,7 @@ Prediction Predict(const Session& session, const Conventions& conventions) {
     p.outAtCall.push_back(p.out.size());
   };
   call("Open");
-  if (session.openResult != 0) {
+  if (session.vendor.openResult != 0) {
     p.out = "Quillterm: Failed to connect to VersalogicMMPEEAX Analog Input Module\n";
     p.status = conventions.windows ? -1 : 255;  // exit(-1), as eight bits on POSIX
     p.turns.push_back({p.out.size(), p.calls.size(), 0, false});
@@ -64,9 +64,9 @@ Prediction Predict(const Session& session, const Conventions& conventions) {
   }
   call("GetVersion");
   call("GetADCType");
-  const int type = session.adcType & 0xFF;
-  std::snprintf(line, sizeof line, "v%d.%d rev %d | ADCType A%d ", session.version[0], session.version[1],
-                session.version[2], type == 1 || type == 2 ? type : 0);
+  const int type = session.vendor.adcType & 0xFF;
+  std::snprintf(line, sizeof line, "v%d.%d rev %d | ADCType A%d ", session.vendor.version[0], session.vendor.version[1],
+                session.vendor.version[2], type == 1 || type == 2 ? type : 0);
   p.out = Header(line);
   for (std::size_t i = 3; i < kStartUp.size(); ++i) call(kStartUp[i]);
   if (session.outputFails) {  // found at the first wait, and the end
@@ -98,13 +98,13 @@ Prediction Predict(const Session& session, const Conventions& conventions) {
     for (const std::string& name : CallsOf(selection)) {
       call(name);
       if (name.compare(0, 9, "GetLevel ") != 0) continue;
-      const int value = inTurn(session.levels, level);
+      const int value = inTurn(session.vendor.levels, level);
       std::snprintf(line, sizeof line, "CHANNEL_%d LEVEL 0x%02X\n", name.back() - '0' + 1, value & 0xFF);
       p.out += line;
     }
     if (selection == '1') {
       double values[8];
-      for (double& value : values) value = AsPrinted(inTurn(session.readings, reading), conventions.tiesAway);
+      for (double& value : values) value = AsPrinted(inTurn(session.vendor.readings, reading), conventions.tiesAway);
       std::snprintf(line, sizeof line, "AIN VALUES: %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f, %5.2f\n",
                     values[0], values[1], values[2], values[3], values[4], values[5], values[6], values[7]);
       p.out += line;

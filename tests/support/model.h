@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/fake_vendor.h"
+
 // The dialogue, with LF line ends, and the fake's identification by default.
 const std::string kMenu =
     "Please enter a command\n(1) Read in All Analog Inputs\n(2) Toggle ALL DIO LOW\n"
@@ -45,16 +47,12 @@ inline std::vector<std::string> CallsFor(const std::string& keys) {
 
 // What the fake vendor answers, and what the program reads.
 struct Session {
-  int openResult = 0;
-  int version[3] = {1, 2, 3};
-  int adcType = 2;
-  std::vector<float> readings;
-  std::vector<int> levels;
+  fake::Script vendor;
   std::string input;
   bool inputFails = false;   // once the input is used up, reads fail instead of ending
   bool outputFails = false;  // nothing can be written
 
-  std::string Script() const;  // as the fake takes it from QUILLTERM_FAKE
+  std::string Script() const;  // `vendor`, as the fake takes it from QUILLTERM_FAKE
 };
 
 // Where the output and the calls stand as a turn of the menu loop begins (before its menu),

@@ -16,7 +16,13 @@ using namespace testing;
 namespace {
 
 struct ModuleTest : Test {
-  void SetUp() override { fake::Reset(); }
+  ModuleTest() { fake::Reset(); }
+};
+
+// A module opened on the fake's defaults, with its start-up's calls put aside.
+struct OpenModuleTest : ModuleTest {
+  MmpeeaxModule module;
+  OpenModuleTest() { fake::calls.clear(); }
 };
 
 // The calls made since the last look.
@@ -93,9 +99,7 @@ TEST_F(ModuleTest, ReadAllAnalogInputsReadsEverySlotAfreshInSlotOrder) {
   }
 }
 
-TEST_F(ModuleTest, DigitalOperationsRefuseCodesOtherThan0x80To0x82WithoutAVendorCall) {
-  MmpeeaxModule module;
-  NewCalls();
+TEST_F(OpenModuleTest, DigitalOperationsRefuseCodesOtherThan0x80To0x82WithoutAVendorCall) {
   for (std::uint8_t code = 0x83; code != 0x80; ++code) {  // every other code, round past 0xFF
     std::uint8_t level = 7;
     EXPECT_EQ(module.DIOSetChannelDirection(code, 0), -1) << int{code};
@@ -108,10 +112,8 @@ TEST_F(ModuleTest, DigitalOperationsRefuseCodesOtherThan0x80To0x82WithoutAVendor
   EXPECT_THAT(module.dioDirection, Each(2));
 }
 
-TEST_F(ModuleTest, DigitalOperationsGiveTheVendorTheLowFourBitsAndKeepTheLowByte) {
+TEST_F(OpenModuleTest, DigitalOperationsGiveTheVendorTheLowFourBitsAndKeepTheLowByte) {
   fake::script.levels = {0x1A5};
-  MmpeeaxModule module;
-  NewCalls();
   std::uint8_t level = 0;
   EXPECT_EQ(module.DIOSetChannelDirection(0x82, 1), 0);
   EXPECT_EQ(module.DIOSetChannelLevel(0x81, 1), 0);
@@ -121,9 +123,7 @@ TEST_F(ModuleTest, DigitalOperationsGiveTheVendorTheLowFourBitsAndKeepTheLowByte
   EXPECT_THAT(module.dioDirection, ElementsAre(2, 2, 1));
 }
 
-TEST_F(ModuleTest, BulkDriveAndCloseDriveOnlyChannelsRecordedAsOutputs) {
-  MmpeeaxModule module;
-  NewCalls();
+TEST_F(OpenModuleTest, BulkDriveAndCloseDriveOnlyChannelsRecordedAsOutputs) {
   EXPECT_EQ(module.DIOSetAllOutputLevels(1), 0);
   EXPECT_THAT(fake::calls, IsEmpty());  // nothing set yet
   module.DIOSetChannelDirection(0x80, 0);
