@@ -43,14 +43,13 @@ TEST(Differential, RandomSessionsMatchTheModelExactly) {
   for (int i = 0, failures = 0; i < sessions && failures < 5; ++i) {
     const Session session = RandomSession(random);
     const Prediction expected = Predict(session, {kWindows, target.tiesAway});
-    std::string out, err;
     FakeRun run(session.Script());
-    const int status = RunToEnd(run.launch, session.input, &out, &err);
-    const bool same =
-        status == expected.status && out == target.Lines(expected.out) && err.empty() && run.Calls() == expected.calls;
+    const Ran ran = RunToEnd(run.launch, session.input);
+    const bool same = ran.status == expected.status && ran.out == target.Lines(expected.out) && ran.err.empty() &&
+                      run.Calls() == expected.calls;
     EXPECT_TRUE(same) << "session " << i << ": " << session.Script() << " input "
-                      << testing::PrintToString(session.input) << "\nstatus " << status << ", " << run.Calls().size()
-                      << " calls, out\n" + out + "\nexpected\n" + expected.out + err;
+                      << testing::PrintToString(session.input) << "\nstatus " << ran.status << ", "
+                      << run.Calls().size() << " calls, out\n" + ran.out + "\nexpected\n" + expected.out + ran.err;
     failures += same ? 0 : 1;
   }
   std::printf("measured: differential sessions=%d halfway_readings=%d\n", sessions, TiesMet());

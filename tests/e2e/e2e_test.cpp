@@ -7,12 +7,12 @@
 #include <cctype>
 #include <cstdio>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/support/target.h"
 
+using testing::_;
 using testing::AllOf;
 using testing::Each;
 using testing::ElementsAreArray;
@@ -154,10 +154,9 @@ TEST_P(Surroundings, AreHandledAsDocumented) {
   fake.InputFromFile(c.input);
   if (!c.stdinPath.empty() || !c.sent.empty()) fake.launch.stdinPath = c.stdinPath;
   if (c.stdinPath == kResetSocket) {  // as cat shows, it fails one read and ends the next
-    Launch cat{{"sh", "-c", "cat; echo $?; cat; echo $?"}, {}, kResetSocket, "", false};
-    std::string out;
-    EXPECT_EQ(RunToEnd(cat, "", &out, nullptr), 0);
-    EXPECT_EQ(out, "1\n0\n");
+    const Ran cat = RunToEnd({{"sh", "-c", "cat; echo $?; cat; echo $?"}, {}, kResetSocket, "", false}, "");
+    EXPECT_EQ(cat.status, 0);
+    EXPECT_EQ(cat.out, "1\n0\n");
   }
   fake.launch.stdoutPath = c.stdoutPath.empty() && !kWindows ? kPackets : c.stdoutPath;
   fake.launch.smallPipe = !c.interrupts.empty();  // on Windows, a pipe that holds little, so that a write waits
@@ -174,10 +173,9 @@ TEST_P(Surroundings, AreHandledAsDocumented) {
   EXPECT_THAT(child.err, testing::IsEmpty());
   EXPECT_THAT(fake.Calls(), ElementsAreArray(c.calls.value_or(CallsFor(c.input + c.sent))));
   if (fake.launch.stdoutPath != kPackets) return;
-  EXPECT_TRUE(c.writes < 0 || child.writes.size() == static_cast<std::size_t>(c.writes)) << child.writes.size();
-  EXPECT_THAT(child.writes, Each(Le(kOutputBuffer)));
-  EXPECT_TRUE(c.write == 0 || std::count(child.writes.begin(), child.writes.end(), c.write) == 1)
-      << testing::PrintToString(child.writes);
+  using Writes = testing::Matcher<const std::vector<std::size_t>&>;
+  EXPECT_THAT(child.writes, AllOf(Each(Le(kOutputBuffer)), c.writes < 0 ? Writes(_) : testing::SizeIs(c.writes),
+                                  c.write == 0 ? Writes(_) : testing::Contains(c.write).Times(1)));
 }
 
 // Each row is a test of its own, named after it.
@@ -259,27 +257,26 @@ TEST_F(Terminal, CtrlCAtThePromptEndsWithStatusTwo) {
 // call outside the library's contract with a line there too (its own test shows that every
 // refusal prints one), so that one line alone means that the program made no such call.
 TEST(Simulator, EverySelectionWorksWithinTheContract) {
-  std::string out, err;
   if (target.program.empty()) GTEST_SKIP() << "the program is linked to a vendor library, not the simulator";
   Launch simulator{target.Command(target.program), {}, "", "", false};
-  EXPECT_EQ(RunToEnd(simulator, "4\n1\n3\n4\n2\n4\n1\nq\n", &out, &err), 0);
-  EXPECT_EQ(err, target.Lines("VL_OSALib simulator: this is a simulated module; its readings are generated\n"));
-  ASSERT_THAT(out, testing::StartsWith(target.Lines(Header("v2.1 rev 5 | ADCType A1 ") + kMenu)));
-  std::vector<std::string> levels;
-  int readouts = 0;
-  std::istringstream lines(out);
-  for (std::string line; std::getline(lines, line);) {
-    line.erase(0, line.rfind(kPrompt) == std::string::npos ? 0 : line.rfind(kPrompt) + kPrompt.size());
+  const Ran ran = RunToEnd(simulator, "4\n1\n3\n4\n2\n4\n1\nq\n");
+  EXPECT_EQ(ran.status, 0);
+  EXPECT_EQ(ran.err, target.Lines("VL_OSALib simulator: this is a simulated module; its readings are generated\n"));
+  ASSERT_THAT(ran.out, testing::StartsWith(target.Lines(Header("v2.1 rev 5 | ADCType A1 ") + kMenu)));
+  // Each readout's eight values, and each channel's level, wherever in the output they are.
+  const std::string& out = ran.out;
+  std::vector<double> values;
+  for (std::size_t at = out.find("AIN VALUES"); at != std::string::npos; at = out.find("AIN VALUES", at + 1)) {
     double v[8];
-    char level[3];
-    if (std::sscanf(line.c_str(), "AIN VALUES: %lf, %lf, %lf, %lf, %lf, %lf, %lf, %lf", &v[0], &v[1], &v[2], &v[3],
-                    &v[4], &v[5], &v[6], &v[7]) == 8) {
-      ++readouts;
-      EXPECT_THAT(v, Each(AllOf(testing::Ge(-10.0), Le(10.0)))) << line;
-    }
-    if (std::sscanf(line.c_str(), "CHANNEL_%*d LEVEL 0x%2s", level) == 1) levels.push_back(level);
+    if (std::sscanf(&out[at], "AIN VALUES: %lf, %lf, %lf, %lf, %lf, %lf, %lf, %lf", &v[0], &v[1], &v[2], &v[3], &v[4],
+                    &v[5], &v[6], &v[7]) == 8)
+      values.insert(values.end(), v, v + 8);
   }
-  EXPECT_EQ(readouts, 2);
+  std::vector<std::string> levels;
+  char level[3];
+  for (std::size_t at = out.find("CHANNEL_"); at != std::string::npos; at = out.find("CHANNEL_", at + 1))
+    if (std::sscanf(&out[at], "CHANNEL_%*d LEVEL 0x%2s", level) == 1) levels.push_back(level);
+  EXPECT_THAT(values, AllOf(testing::SizeIs(2 * 8), Each(AllOf(testing::Ge(-10.0), Le(10.0)))));
   // Never driven reads high; then what 3 and 2 drove.
   EXPECT_THAT(levels, testing::ElementsAre("01", "01", "01", "01", "01", "01", "00", "00", "00"));
 }

@@ -59,16 +59,14 @@ int startsRetried = 0;
     std::atexit([] { std::printf("measured: failed_starts_retried=%d\n", startsRetried); });
 #endif
 
-int RunToEnd(const Launch& launch, const std::string& input, std::string* out, std::string* err) {
+Ran RunToEnd(const Launch& launch, const std::string& input) {
   for (int attempt = 0;; ++attempt) {
     Child child(launch);
     child.Send(input);
-    const int status = child.Finish();
-    if (out != nullptr) *out = child.out;
-    if (err != nullptr) *err = child.err;
+    const Ran ran{child.Finish(), child.out, child.err};  // in this order: Finish reads the output
     // wine now and then ends a process before any of its code ran: status 1 and nothing
     // printed, which the programs run to the end here never do. Then once more, counted.
-    if (!kStartsFail || attempt > 0 || status != 1 || !child.out.empty() || !child.err.empty()) return status;
+    if (!kWindows || attempt > 0 || ran.status != 1 || !ran.out.empty() || !ran.err.empty()) return ran;
     ++startsRetried;
   }
 }

@@ -37,11 +37,13 @@ const char* const kPackets = "<packets>";  // POSIX only: each write arrives as 
 // unread, so that the child's first read fails with ECONNRESET and the next one ends.
 const char* const kFullPipe = "<full pipe>";
 const char* const kResetSocket = "<reset socket>";
+// The tests and the programs they run are Windows programs.
 #ifdef _WIN32
-const char* const kNullDevice = "NUL";
+const bool kWindows = true;
 #else
-const char* const kNullDevice = "/dev/null";
+const bool kWindows = false;
 #endif
+const char* const kNullDevice = kWindows ? "NUL" : "/dev/null";
 // Windows' Ctrl-Break, as its runtime numbers it (SIGBREAK); POSIX has none.
 const int kCtrlBreak = 21;
 // What Finish returns for a child that had to be killed at the deadline: no exit status
@@ -115,13 +117,12 @@ class Child {
 // How many children that could not be started were started once more; on Windows, each
 // test program says at its end.
 extern int startsRetried;
-#ifdef _WIN32
-const bool kStartsFail = true;
-#else
-const bool kStartsFail = false;
-#endif
 
-// Runs to the end with `input` on standard input.
-int RunToEnd(const Launch& launch, const std::string& input, std::string* out, std::string* err);
+// Runs to the end with `input` on standard input: Finish's status, and the output.
+struct Ran {
+  int status;
+  std::string out, err;
+};
+Ran RunToEnd(const Launch& launch, const std::string& input);
 
 #endif

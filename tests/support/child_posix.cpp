@@ -135,12 +135,9 @@ bool Child::Pump(int timeoutMs) {
     if (fds[i].revents == 0) continue;
     static char chunk[1 << 18];  // larger than any one message
     const ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
-    if (n <= 0) {
-      Close(i == 0 ? output_ : errors_);
-      continue;
-    }
-    (i == 0 ? out : err).append(chunk, static_cast<std::size_t>(n));
-    if (i == 0 && packets_) writes.push_back(static_cast<std::size_t>(n));
+    if (n <= 0) Close(i == 0 ? output_ : errors_);
+    if (n > 0) (i == 0 ? out : err).append(chunk, static_cast<std::size_t>(n));
+    if (n > 0 && i == 0 && packets_) writes.push_back(static_cast<std::size_t>(n));
   }
   return output_ >= 0 || errors_ >= 0;
 }

@@ -8,13 +8,6 @@
 #include "tests/support/child.h"
 #include "tests/support/model.h"
 
-// The tests and the program are Windows programs.
-#ifdef _WIN32
-const bool kWindows = true;
-#else
-const bool kWindows = false;
-#endif
-
 // By default the programs built beside the tests; the build may name others, those of another
 // Windows toolchain, in the test program's arguments (main in target.cpp says which).
 struct Target {
