@@ -44,7 +44,7 @@ TEST(Differential, RandomSessionsMatchTheModelExactly) {
     const Session session = RandomSession(random);
     const Prediction expected = Predict(session, {kWindows, target.tiesAway});
     FakeRun run(session.Script());
-    const Ran ran = RunToEnd(run.launch, session.input);
+    const Ran ran = RunToEnd(run, session.input);
     const bool same = ran.status == expected.status && ran.out == target.Lines(expected.out) && ran.err.empty() &&
                       run.Calls() == expected.calls;
     EXPECT_TRUE(same) << "session " << i << ": " << session.Script() << " input "

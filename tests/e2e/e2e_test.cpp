@@ -151,16 +151,15 @@ TEST_P(Surroundings, AreHandledAsDocumented) {
   const Details& c = GetParam().is;
   if (c.skip != nullptr) GTEST_SKIP() << c.skip;
   FakeRun fake(c.script, false, std::vector<std::string>(c.arguments, "--"));
-  fake.InputFromFile(c.input);
-  if (!c.stdinPath.empty() || !c.sent.empty()) fake.launch.stdinPath = c.stdinPath;
+  fake.stdinPath = c.stdinPath.empty() && c.sent.empty() ? fake.InputFile(c.input) : c.stdinPath;
   if (c.stdinPath == kResetSocket) {  // as cat shows, it fails one read and ends the next
-    const Ran cat = RunToEnd({{"sh", "-c", "cat; echo $?; cat; echo $?"}, {}, kResetSocket, "", false}, "");
+    const Ran cat = RunToEnd({.argv = {"sh", "-c", "cat; echo $?; cat; echo $?"}, .stdinPath = kResetSocket}, "");
     EXPECT_EQ(cat.status, 0);
     EXPECT_EQ(cat.out, "1\n0\n");
   }
-  fake.launch.stdoutPath = c.stdoutPath.empty() && !kWindows ? kPackets : c.stdoutPath;
-  fake.launch.smallPipe = !c.interrupts.empty();  // on Windows, a pipe that holds little, so that a write waits
-  Child child(fake.launch);
+  fake.stdoutPath = c.stdoutPath.empty() && !kWindows ? kPackets : c.stdoutPath;
+  fake.smallPipe = !c.interrupts.empty();  // on Windows, a pipe that holds little, so that a write waits
+  Child child(fake);
   if (!c.sent.empty()) child.Send(c.sent);
   for (int signal : c.interrupts) {  // blocked (again): reading its output would let the write go on
     ASSERT_TRUE(child.BlockedWriting(10000, c.wait));
@@ -172,7 +171,7 @@ TEST_P(Surroundings, AreHandledAsDocumented) {
   EXPECT_TRUE(child.out == target.Lines(GetParam().out)) << child.out.size() << " bytes: " << child.out.substr(0, 400);
   EXPECT_THAT(child.err, testing::IsEmpty());
   EXPECT_THAT(fake.Calls(), ElementsAreArray(c.calls.value_or(CallsFor(c.input + c.sent))));
-  if (fake.launch.stdoutPath != kPackets) return;
+  if (fake.stdoutPath != kPackets) return;
   using Writes = testing::Matcher<const std::vector<std::size_t>&>;
   EXPECT_THAT(child.writes, AllOf(Each(Le(kOutputBuffer)), c.writes < 0 ? Writes(_) : testing::SizeIs(c.writes),
                                   c.write == 0 ? Writes(_) : testing::Contains(c.write).Times(1)));
@@ -187,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Surroundings, testing::ValuesIn(SurroundingTable(
 
 TEST(Surroundings, AReaderThatGoesAwayEndsTheProgramAfterTheCommandWithStatusOne) {
   FakeRun fake("");
-  Child child(fake.launch);
+  Child child(fake);
   ASSERT_TRUE(child.WaitFor(kPrompt));
   child.CloseOutput();
   child.Send("2");
@@ -217,7 +216,7 @@ class Terminal : public testing::Test {
   }
 
   FakeRun fake{"", true};
-  Child child{fake.launch};
+  Child child{fake};
 };
 
 TEST_F(Terminal, EndOfInputIsReportedAndOnlyASecondOneInARowEnds) {
@@ -258,8 +257,7 @@ TEST_F(Terminal, CtrlCAtThePromptEndsWithStatusTwo) {
 // refusal prints one), so that one line alone means that the program made no such call.
 TEST(Simulator, EverySelectionWorksWithinTheContract) {
   if (target.program.empty()) GTEST_SKIP() << "the program is linked to a vendor library, not the simulator";
-  Launch simulator{target.Command(target.program), {}, "", "", false};
-  const Ran ran = RunToEnd(simulator, "4\n1\n3\n4\n2\n4\n1\nq\n");
+  const Ran ran = RunToEnd({.argv = target.Command(target.program)}, "4\n1\n3\n4\n2\n4\n1\nq\n");
   EXPECT_EQ(ran.status, 0);
   EXPECT_EQ(ran.err, target.Lines("VL_OSALib simulator: this is a simulated module; its readings are generated\n"));
   ASSERT_THAT(ran.out, testing::StartsWith(target.Lines(Header("v2.1 rev 5 | ADCType A1 ") + kMenu)));

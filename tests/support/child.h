@@ -18,9 +18,9 @@
 
 struct Launch {
   // argv[0] is the program; the environment is added to this process's own.
-  std::vector<std::string> argv, environment;
+  std::vector<std::string> argv{}, environment{};
   // Standard input read from, and standard output written to, these instead of pipes.
-  std::string stdinPath, stdoutPath;
+  std::string stdinPath{}, stdoutPath{};
   // Either path may be kClosed, to start the child with that stream closed.
   // At a terminal: a pseudo-terminal on POSIX; on Windows, input at this process's console
   // (typed there by Send) and output through a pipe.

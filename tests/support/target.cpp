@@ -45,8 +45,9 @@ std::string Target::Lines(const std::string& text) const {
 
 // The log is the script's last word: its path may hold spaces.
 FakeRun::FakeRun(const std::string& script, bool terminal, const std::vector<std::string>& args)
-    : log(TemporaryFile("quillterm-calls")),
-      launch{target.Command(target.fake, args), {"QUILLTERM_FAKE=" + script + " log=" + log}, "", "", terminal} {}
+    : Launch{target.Command(target.fake, args), {}, "", "", terminal} {
+  environment = {"QUILLTERM_FAKE=" + script + " log=" + log};
+}
 
 FakeRun::~FakeRun() {
   std::remove(log.c_str());
@@ -55,9 +56,9 @@ FakeRun::~FakeRun() {
 
 // Input from a file rather than a pipe, so that a child busy writing is never also
 // waiting for the test to write; named after the log, which is the run's own.
-void FakeRun::InputFromFile(const std::string& bytes) {
-  launch.stdinPath = log + "-input";
-  std::ofstream(launch.stdinPath, std::ios::binary | std::ios::trunc) << bytes;
+std::string FakeRun::InputFile(const std::string& bytes) const {
+  std::ofstream(log + "-input", std::ios::binary | std::ios::trunc) << bytes;
+  return log + "-input";
 }
 
 std::vector<std::string> FakeRun::Calls() const {

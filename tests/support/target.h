@@ -22,18 +22,19 @@ struct Target {
 
 extern Target target;
 
-// The program against the fake, with the fake's record of the calls it got.
-struct FakeRun {
+// The program against the fake, with the fake's record of the calls it got: what a Child is
+// started from.
+struct FakeRun : Launch {
   explicit FakeRun(const std::string& script, bool terminal = false, const std::vector<std::string>& args = {});
   ~FakeRun();
   FakeRun(const FakeRun&) = delete;
   FakeRun& operator=(const FakeRun&) = delete;
 
-  void InputFromFile(const std::string& bytes);
+  // Writes a file that holds `bytes` for input, and returns its path.
+  std::string InputFile(const std::string& bytes) const;
   std::vector<std::string> Calls() const;
 
-  std::string log;  // first: the launch names it
-  Launch launch;
+  const std::string log = TemporaryFile("quillterm-calls");
 };
 
 #endif
