@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,6 +15,12 @@
 #include "tests/support/target.h"
 
 namespace {
+
+// The number that the environment variable `name` holds, or `otherwise` if it is not set.
+int Setting(const char* name, int otherwise) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? std::atoi(value) : otherwise;
+}
 
 Session RandomSession(std::mt19937& random) {
   auto uniform = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };

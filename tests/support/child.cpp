@@ -9,11 +9,6 @@ int slowness = 1;
 
 int Scaled(int milliseconds) { return milliseconds * std::max(1, slowness); }
 
-int Setting(const char* name, int otherwise) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? std::atoi(value) : otherwise;
-}
-
 void Pause(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
 bool Child::Within(int milliseconds, const std::function<bool()>& done) {

@@ -54,8 +54,6 @@ const int kKilled = -1000000;
 // test program that runs its children under valgrind, the sanitizers or wine.
 extern int slowness;
 int Scaled(int milliseconds);
-// The number that the environment variable `name` holds, or `otherwise` if it is not set.
-int Setting(const char* name, int otherwise);
 void Pause(int milliseconds);
 // A new empty file of the test's own, in the platform's folder for them.
 std::string TemporaryFile(const char* prefix);
